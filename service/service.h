@@ -1,0 +1,124 @@
+#pragma once
+
+#include "reach.h"
+#include "status.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class Desktop;
+class HttpClient;
+class QTimer;
+
+/// One run of the agent tool: the title shown while it runs and the tool's arguments.
+struct Step {
+    QString title;
+    QStringList arguments;
+
+    friend bool operator==(const Step&, const Step&) = default;
+};
+
+/// A menu bar app release newer than this one.
+struct BarUpdate {
+    QString version;
+    QUrl url;
+
+    friend bool operator==(const BarUpdate&, const BarUpdate&) = default;
+};
+
+/// Everything a Service needs from outside, handed in once at creation.
+struct ServiceSetup {
+    QString home;                    ///< the agent home, already resolved (see agentHome)
+    Desktop* desktop = nullptr;      ///< terminal windows and viewers; not owned, outlives the Service
+    HttpClient* http = nullptr;      ///< not owned; without one the release checks end silently
+    QUrl releaseBase;                ///< the release endpoint; manifests are fetched below it
+    QString appVersion;              ///< this app's own version, compared with the menu bar manifest
+    QString temporaryDirectory;      ///< where terminal scripts go; the user's own when empty
+    std::function<Timestamp()> now;  ///< the clock; the system clock when empty
+};
+
+/// The program's one model: what it knows about the agent, the releases and the running actions.
+/// Lives on the main thread; every assignment to a published property emits `changed`, also when the
+/// value did not change. Background work posts its results back here before touching anything.
+class Service : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Property { State, Status, Latest, BarUpdate, Busy, Message };
+    Q_ENUM(Property)
+
+    static constexpr int kRefreshIntervalMs = 3'000;
+    static constexpr int kReleaseIntervalMs = 6 * 60 * 60 * 1'000;
+
+    /// Refreshes once before returning, then every 3 s; checks releases once the event loop runs and every 6 h.
+    explicit Service(ServiceSetup setup, QObject* parent = nullptr);
+    ~Service() override;
+
+    const Reach& state() const { return m_state; }
+    const std::optional<Status>& status() const { return m_status; }
+    const std::optional<QString>& latest() const { return m_latest; }
+    const std::optional<BarUpdate>& barUpdate() const { return m_barUpdate; }
+    const std::optional<QString>& busy() const { return m_busy; }
+    const std::optional<QString>& message() const { return m_message; }
+    /// The agent home, as an absolute or working-directory-relative path; fixed at creation.
+    const QString& home() const { return m_home; }
+    QString toolPath() const;
+    QString logPath() const;
+
+    /// `latest` when it names a later release than the running agent's; otherwise empty.
+    std::optional<QString> updateAvailable() const;
+
+    /// Looks at the agent home and publishes `status` (when the record was read) and then `state`.
+    void refresh();
+
+    /// Fetches the release manifest into `latest`; `done` runs when the check has ended, however it ended.
+    void checkLatest(std::function<void()> done = {});
+    /// Fetches the menu bar manifest into `barUpdate` when it names a newer app; `done` as above.
+    void checkBar(std::function<void()> done = {});
+
+    /// Clears `message`, then runs the steps one after another in the background; see service_steps.cpp.
+    void runSteps(std::vector<Step> steps);
+    /// Approves this computer in the browser, then starts the agent.
+    void setUp();
+
+    /// Opens a new terminal window that runs the shell command line through a self-deleting script.
+    void openTerminal(const QString& commandLine);
+    /// Takes the user to a waiting session: its `run` through the agent tool, else its tmux session.
+    void open(const NeedsYou& entry);
+    /// Shows the agent's log in a separate viewer; nothing is checked or reported.
+    void showLog();
+
+    /// Publishes a one-line message for the menu (the open-at-login toggle's refusals).
+    void setMessage(std::optional<QString> message);
+
+Q_SIGNALS:
+    /// Emitted right after each assignment to a published property.
+    void changed(Service::Property property);
+
+private:
+    void setState(Reach state);
+    void setStatus(std::optional<Status> status);
+    void setLatest(std::optional<QString> latest);
+    void setBarUpdate(std::optional<BarUpdate> update);
+    void setBusy(std::optional<QString> busy);
+    void startTimers();
+    void checkReleases(std::function<void()> done);
+
+    Reach m_state = Reach::stopped();
+    std::optional<Status> m_status;
+    std::optional<QString> m_latest;
+    std::optional<BarUpdate> m_barUpdate;
+    std::optional<QString> m_busy;
+    std::optional<QString> m_message;
+
+    QString m_home;
+    QByteArray m_toolFile;    // encoded once: refresh runs every 3 s
+    QByteArray m_statusFile;
+    QByteArray m_hostFile;
+    ServiceSetup m_setup;
+    QTimer* m_refreshTimer = nullptr;
+};
