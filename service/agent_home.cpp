@@ -1,7 +1,7 @@
 #include "agent_home.h"
 
 #include <QDir>
-#include <QtEnvironmentVariables>
+#include <QtGlobal>
 
 using namespace Qt::StringLiterals;
 

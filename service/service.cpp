@@ -1,1 +1,190 @@
-// placeholder until written
+#include "service.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A status file larger than this is not the agent's: refusing it keeps a runaway file from costing
+// memory every 3 seconds.
+constexpr qsizetype kStatusFileLimit = 1024 * 1024;
+
+constexpr double kFreshnessSeconds = 30.0;
+
+bool isExecutableFile(const char* path)
+{
+    struct stat info {};
+    return ::stat(path, &info) == 0 && S_ISREG(info.st_mode) && ::access(path, X_OK) == 0;
+}
+
+bool exists(const char* path)
+{
+    struct stat info {};
+    return ::lstat(path, &info) == 0;
+}
+
+// The whole file, or nothing when it cannot be read or exceeds the limit. Non-blocking, so a FIFO
+// in place of the file cannot stall the main thread.
+std::optional<QByteArray> readStatusFile(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes(16 * 1024, Qt::Uninitialized);
+    qsizetype size = 0;
+    bool ok = true;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size > kStatusFileLimit) {
+                ok = false;
+                break;
+            }
+            bytes.resize(std::min(size * 2, kStatusFileLimit + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
+        if (n > 0) {
+            size += n;
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    if (!ok || size > kStatusFileLimit)
+        return std::nullopt;
+    bytes.truncate(size);
+    return bytes;
+}
+
+// kill() with 0 or a negative id probes whole process groups, and a truncated id probes some other
+// process, so only ids a single process can have are asked about.
+bool isAlive(qint64 pid)
+{
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return false;
+    return ::kill(pid_t(pid), 0) == 0;
+}
+
+Timestamp systemNow()
+{
+    return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
+}
+
+}  // namespace
+
+Service::Service(ServiceSetup setup, QObject* parent)
+    : QObject(parent)
+    , m_home(setup.home)
+    , m_toolFile(QFile::encodeName(setup.home + u"/bin/kivo"_s))
+    , m_statusFile(QFile::encodeName(setup.home + u"/run/status.json"_s))
+    , m_hostFile(QFile::encodeName(setup.home + u"/host"_s))
+    , m_setup(std::move(setup))
+{
+    if (!m_setup.now)
+        m_setup.now = systemNow;
+
+    refresh();
+    startTimers();
+}
+
+Service::~Service() = default;
+
+void Service::startTimers()
+{
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(u"refresh"_s);
+    m_refreshTimer->setInterval(kRefreshIntervalMs);
+    connect(m_refreshTimer, &QTimer::timeout, this, &Service::refresh);
+    m_refreshTimer->start();
+
+    // The first release check runs once the event loop is free, so creation never waits for the network.
+    QTimer::singleShot(0, this, [this] { checkReleases({}); });
+
+    auto* releaseTimer = new QTimer(this);
+    releaseTimer->setObjectName(u"releases"_s);
+    releaseTimer->setInterval(kReleaseIntervalMs);
+    connect(releaseTimer, &QTimer::timeout, this, [this] { checkReleases({}); });
+    releaseTimer->start();
+}
+
+void Service::refresh()
+{
+    if (!isExecutableFile(m_toolFile.constData())) {
+        setState(Reach::notSetUp());
+        return;
+    }
+
+    std::optional<Status> record;
+    if (const std::optional<QByteArray> bytes = readStatusFile(m_statusFile.constData()))
+        record = decodeStatus(*bytes);
+    if (!record) {
+        setStatus(std::nullopt);
+        setState(exists(m_hostFile.constData()) ? Reach::stopped() : Reach::notSetUp());
+        return;
+    }
+
+    // Taken before publishing: an observer of the status must not be able to change what is judged here.
+    const qint64 pid = record->pid;
+    const Timestamp updatedAt = record->updatedAt;
+    const qint64 clients = record->clients;
+    QStringList relays = record->relays.value_or(QStringList());
+    setStatus(std::move(record));
+
+    if (!isAlive(pid)) {
+        setState(Reach::stopped());
+        return;
+    }
+    const double age = std::chrono::duration<double>(m_setup.now() - updatedAt).count();
+    if (age > kFreshnessSeconds)
+        setState(Reach::stopped());
+    else if (!relays.isEmpty())
+        setState(Reach::online(std::move(relays), clients));
+    else
+        setState(Reach::connecting());
+}
+
+void Service::setState(Reach state)
+{
+    m_state = std::move(state);
+    Q_EMIT changed(Property::State);
+}
+
+void Service::setStatus(std::optional<Status> status)
+{
+    m_status = std::move(status);
+    Q_EMIT changed(Property::Status);
+}
+
+void Service::setLatest(std::optional<QString> latest)
+{
+    m_latest = std::move(latest);
+    Q_EMIT changed(Property::Latest);
+}
+
+void Service::setBarUpdate(std::optional<BarUpdate> update)
+{
+    m_barUpdate = std::move(update);
+    Q_EMIT changed(Property::BarUpdate);
+}
+
+void Service::setBusy(std::optional<QString> busy)
+{
+    m_busy = std::move(busy);
+    Q_EMIT changed(Property::Busy);
+}
+
+void Service::setMessage(std::optional<QString> message)
+{
+    m_message = std::move(message);
+    Q_EMIT changed(Property::Message);
+}
