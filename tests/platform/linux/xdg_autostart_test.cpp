@@ -1,0 +1,296 @@
+#include "linux/xdg_autostart.h"
+
+#include "test_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kAppId = u"io.kivo.KivoBar"_s;
+const QString kExecutable = u"/opt/kivo/kivobar"_s;
+
+const QByteArray kEntry = "[Desktop Entry]\nType=Application\nName=Kivo Bar\nExec=/usr/bin/kivobar\n";
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// The lines of the entry at the path, for checks on single keys.
+QList<QByteArray> entryLines(const QString& path)
+{
+    return readAll(path).split('\n');
+}
+
+/// Runs desktop-file-validate on the entry; empty when it accepts it or is not installed, else its complaint.
+QString validatorComplaint(const QString& path)
+{
+    const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+    if (validator.isEmpty())
+        return {};
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(validator, {path});
+    if (!process.waitForFinished(30000))
+        return u"desktop-file-validate did not finish"_s;
+    const QString output = QString::fromUtf8(process.readAll());
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !output.isEmpty())
+        return output.isEmpty() ? u"desktop-file-validate failed"_s : output;
+    return {};
+}
+
+class XdgAutostartTest : public testing::Test {
+protected:
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+    QString userEntry() const { return m_configHome + u"/autostart/"_s + kAppId + u".desktop"_s; }
+    QString systemEntry(int n) const { return path(u"system%1/autostart/"_s.arg(n)) + kAppId + u".desktop"_s; }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment;
+        environment.insert(u"HOME"_s, path(u"home"_s));
+        environment.insert(u"XDG_CONFIG_HOME"_s, m_configHome);
+        environment.insert(u"XDG_CONFIG_DIRS"_s, path(u"system1"_s) + u':' + path(u"system2"_s));
+        return environment;
+    }
+
+    XdgAutostart autostart(const QString& executable = kExecutable) const
+    {
+        return XdgAutostart(kAppId, executable, environment());
+    }
+
+    QTemporaryDir m_dir;
+    QString m_configHome = path(u"config"_s);
+};
+
+TEST_F(XdgAutostartTest, TurningOnWritesAValidEntryAndTurningOffRemovesIt)
+{
+    XdgAutostart item = autostart();
+    EXPECT_FALSE(item.enabled());
+
+    const Outcome on = item.setEnabled(true);
+    EXPECT_TRUE(on.ok) << on.message.toStdString();
+    EXPECT_TRUE(on.message.isEmpty());
+    EXPECT_TRUE(item.enabled());
+    const QList<QByteArray> lines = entryLines(userEntry());
+    EXPECT_EQ(lines.value(0), "[Desktop Entry]");
+    EXPECT_TRUE(lines.contains("Exec=/opt/kivo/kivobar"));
+    EXPECT_TRUE(lines.contains("Icon=io.kivo.KivoBar"));
+    EXPECT_FALSE(lines.contains("Hidden=true"));
+    EXPECT_EQ(validatorComplaint(userEntry()), QString()) << readAll(userEntry()).toStdString();
+    // The base directory rules ask for directories only the user can enter.
+    EXPECT_EQ(QFileInfo(path(u"config/autostart"_s)).permissions() & (QFile::ReadOther | QFile::ExeOther),
+              QFile::Permissions());
+
+    // Turning on twice rewrites the same entry, and turning off twice is no failure either.
+    EXPECT_TRUE(item.setEnabled(true).ok);
+    for (int i = 0; i < 2; ++i) {
+        const Outcome off = item.setEnabled(false);
+        EXPECT_TRUE(off.ok) << off.message.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(userEntry()));
+        EXPECT_FALSE(item.enabled());
+    }
+}
+
+TEST_F(XdgAutostartTest, EnabledFollowsTheEntryTheDesktopWouldUse)
+{
+    struct Case {
+        const char* name;
+        std::optional<QByteArray> user;
+        std::optional<QByteArray> system1;
+        std::optional<QByteArray> system2;
+        bool expected;
+    };
+    const QByteArray hidden = kEntry + "Hidden=true\n";
+    const QByteArray gnomeOff = kEntry + "X-GNOME-Autostart-enabled=false\n";
+    const Case cases[] = {
+        {"no entry anywhere", {}, {}, {}, false},
+        {"user entry", kEntry, {}, {}, true},
+        {"first system entry alone", {}, kEntry, {}, true},
+        {"second system entry alone", {}, {}, kEntry, true},
+        {"hidden user entry masks a system entry", hidden, kEntry, {}, false},
+        {"user entry wins over a hidden system entry", kEntry, hidden, {}, true},
+        {"first system entry wins over the second", {}, hidden, kEntry, false},
+        {"GNOME switch off", gnomeOff, {}, {}, false},
+        {"GNOME switch off masks a system entry", gnomeOff, kEntry, {}, false},
+        {"GNOME switch on", kEntry + "X-GNOME-Autostart-enabled=true\n", {}, {}, true},
+        {"spaces around the equals sign and CRLF", kEntry + "Hidden = true\r\n", {}, {}, false},
+        {"later key overrides the earlier", kEntry + "Hidden=true\nHidden=false\n", {}, {}, true},
+        {"Hidden in another group counts for nothing",
+         kEntry + "[Desktop Action quit]\nHidden=true\n", {}, {}, true},
+        {"Hidden before any group counts for nothing", "Hidden=true\n" + kEntry, {}, {}, true},
+        {"Hidden=false", kEntry + "Hidden=false\n", {}, {}, true},
+        {"not a boolean is the default", kEntry + "Hidden=yes\nX-GNOME-Autostart-enabled=no\n", {}, {}, true},
+        {"junk around the keys",
+         "\x01\xff garbage\n#Hidden=true\n[Desktop Entry\n" + kEntry + "no equals sign\n=true\n[Desktop Entry]\nHidden=1\n",
+         {}, {}, false},
+        {"an empty user entry is the one that counts", "", hidden, {}, true},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        m_dir.swap(dir);
+        m_configHome = path(u"config"_s);
+        if (c.user)
+            writeFile(userEntry(), *c.user);
+        if (c.system1)
+            writeFile(systemEntry(1), *c.system1);
+        if (c.system2)
+            writeFile(systemEntry(2), *c.system2);
+        EXPECT_EQ(autostart().enabled(), c.expected) << c.name;
+    }
+}
+
+TEST_F(XdgAutostartTest, TurningOffMasksASystemEntry)
+{
+    writeFile(systemEntry(2), kEntry);
+    XdgAutostart item = autostart();
+    ASSERT_TRUE(item.enabled());
+
+    const Outcome off = item.setEnabled(false);
+    EXPECT_TRUE(off.ok) << off.message.toStdString();
+    EXPECT_FALSE(item.enabled());
+    EXPECT_TRUE(entryLines(userEntry()).contains("Hidden=true"));
+    EXPECT_EQ(validatorComplaint(userEntry()), QString()) << readAll(userEntry()).toStdString();
+    EXPECT_EQ(readAll(systemEntry(2)), kEntry);
+
+    // Turning on replaces the mask with a real entry; off again masks again rather than uncovering it.
+    EXPECT_TRUE(item.setEnabled(true).ok);
+    EXPECT_TRUE(item.enabled());
+    EXPECT_FALSE(entryLines(userEntry()).contains("Hidden=true"));
+    EXPECT_TRUE(item.setEnabled(false).ok);
+    EXPECT_FALSE(item.enabled());
+    EXPECT_TRUE(entryLines(userEntry()).contains("Hidden=true"));
+}
+
+TEST_F(XdgAutostartTest, TurningOffNeedsNoMaskForASystemEntryThatIsOffItself)
+{
+    writeFile(systemEntry(1), kEntry + "Hidden=true\n");
+    XdgAutostart item = autostart();
+    ASSERT_TRUE(item.setEnabled(true).ok);
+    ASSERT_TRUE(item.enabled());
+
+    EXPECT_TRUE(item.setEnabled(false).ok);
+    EXPECT_FALSE(QFileInfo::exists(userEntry()));
+    EXPECT_FALSE(item.enabled());
+}
+
+TEST_F(XdgAutostartTest, RefusalLeavesTheStateAsItWasAndSaysWhy)
+{
+    struct Case {
+        const char* name;
+        bool on;
+        bool systemEntry;
+        const char* blocker;     // a regular file placed here, relative to the temporary directory
+        const char* configHome;  // relative to the temporary directory
+        bool blockerIsDirectory = false;
+    };
+    const Case cases[] = {
+        {"on, a file where the autostart folder belongs", true, false, "config/autostart", "config"},
+        {"on, a file where the config folder belongs", true, false, "config", "config/sub"},
+        {"on, a folder where the entry belongs", true, false, "config/autostart/io.kivo.KivoBar.desktop", "config",
+         true},
+        {"off with a system entry to mask, a file where the autostart folder belongs", false, true,
+         "config/autostart", "config"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        m_dir.swap(dir);
+        m_configHome = path(QString::fromUtf8(c.configHome));
+        if (c.blockerIsDirectory)
+            ASSERT_TRUE(QDir().mkpath(path(QString::fromUtf8(c.blocker))));
+        else
+            writeFile(path(QString::fromUtf8(c.blocker)), "not a folder");
+        if (c.systemEntry)
+            writeFile(systemEntry(1), kEntry);
+        XdgAutostart item = autostart();
+        const bool before = item.enabled();
+        ASSERT_EQ(before, !c.on) << c.name;
+
+        const Outcome outcome = item.setEnabled(c.on);
+        EXPECT_FALSE(outcome.ok) << c.name;
+        const QString prefix = c.on ? u"Couldn't turn on Open at login: "_s : u"Couldn't turn off Open at login: "_s;
+        EXPECT_TRUE(outcome.message.startsWith(prefix)) << c.name << ": " << outcome.message.toStdString();
+        EXPECT_GT(outcome.message.size(), prefix.size() + 5) << c.name << ": " << outcome.message.toStdString();
+        EXPECT_FALSE(outcome.message.contains(u'\n')) << c.name;
+        EXPECT_EQ(item.enabled(), before) << c.name;
+    }
+}
+
+TEST_F(XdgAutostartTest, ConfigHomeMustBeAbsolute)
+{
+    // A relative XDG_CONFIG_HOME is ignored in favour of $HOME/.config.
+    QProcessEnvironment environment = this->environment();
+    environment.insert(u"XDG_CONFIG_HOME"_s, u"relative/config"_s);
+    XdgAutostart relative(kAppId, kExecutable, environment);
+    EXPECT_TRUE(relative.setEnabled(true).ok);
+    EXPECT_TRUE(QFileInfo::exists(path(u"home/.config/autostart/io.kivo.KivoBar.desktop"_s)));
+    EXPECT_FALSE(QFileInfo::exists(u"relative"_s));
+
+    // With no usable home either there is nowhere to write, which is a refusal rather than a write
+    // into the working directory; system entries still count.
+    writeFile(systemEntry(1), kEntry);
+    environment.insert(u"HOME"_s, u"home"_s);
+    XdgAutostart homeless(kAppId, kExecutable, environment);
+    EXPECT_TRUE(homeless.enabled());
+    const Outcome off = homeless.setEnabled(false);
+    EXPECT_FALSE(off.ok);
+    EXPECT_TRUE(off.message.startsWith(u"Couldn't turn off Open at login: "_s)) << off.message.toStdString();
+    EXPECT_TRUE(homeless.enabled());
+    EXPECT_FALSE(homeless.setEnabled(true).ok);
+    EXPECT_FALSE(QFileInfo::exists(u"home"_s));
+}
+
+TEST(DesktopExecValue, QuotesAndEscapesAsDesktopEntriesRequire)
+{
+    struct Case { QString program; QString expected; };
+    const Case cases[] = {
+        {u"/usr/bin/kivobar"_s, u"/usr/bin/kivobar"_s},
+        {u"/opt/Kivo Bar/kivobar"_s, uR"("/opt/Kivo Bar/kivobar")"_s},
+        {u"/opt/it's/kivobar"_s, uR"("/opt/it's/kivobar")"_s},
+        {u"/opt/a&b(c)/kivobar"_s, uR"("/opt/a&b(c)/kivobar")"_s},
+        // Inside quotes ", `, $ and \ take a backslash, and each backslash is then doubled by the string escape.
+        {uR"(/opt/a"b`c$d\e/kivobar)"_s, uR"("/opt/a\\"b\\`c\\$d\\\\e/kivobar")"_s},
+        {u"/opt/100%/kivobar"_s, u"/opt/100%%/kivobar"_s},
+        {u"/opt/a %u/kivobar"_s, uR"("/opt/a %%u/kivobar")"_s},
+        {u"/opt/line\nbreak/kivobar"_s, uR"("/opt/line\nbreak/kivobar")"_s},
+        {u"/opt/ünïcode/kivobar"_s, u"/opt/ünïcode/kivobar"_s},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(desktopExecValue(c.program), c.expected) << c.program.toStdString();
+}
+
+TEST_F(XdgAutostartTest, TheDesktopRunsTheGivenExecutable)
+{
+    // GLib's launcher reads the entry as a desktop would, so it checks the quoting against another reader.
+    // (It cannot take "%" in the path: it looks for the program before collapsing "%%".)
+    const QString gio = QStandardPaths::findExecutable(u"gio"_s);
+    if (gio.isEmpty())
+        GTEST_SKIP() << "gio is not installed";
+    const QString marker = path(u"ran"_s);
+    const QString program = path(uR"(it's a "dir" $x & (y) \z/kivobar)"_s);
+    writeFile(program, "#!/bin/sh\nprintf '%s' \"$0\" > '" + QFile::encodeName(marker) + "'\n", 0755);
+
+    XdgAutostart item = autostart(program);
+    ASSERT_TRUE(item.setEnabled(true).ok);
+    EXPECT_EQ(validatorComplaint(userEntry()), QString()) << readAll(userEntry()).toStdString();
+
+    QProcess launch;
+    launch.setProcessChannelMode(QProcess::MergedChannels);
+    launch.start(gio, {u"launch"_s, userEntry()});
+    ASSERT_TRUE(launch.waitForFinished(30000));
+    ASSERT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString() << readAll(userEntry()).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(marker).size() > 0; }));
+    EXPECT_EQ(QString::fromUtf8(readAll(marker)), program);
+}
+
+} // namespace
