@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "qt_printers.h"
+
 #include <chrono>
 #include <functional>
 
