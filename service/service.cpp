@@ -31,25 +31,27 @@ bool exists(const char* path)
     return ::lstat(path, &info) == 0;
 }
 
-// The whole file, or nothing when it cannot be read or exceeds the limit. Non-blocking, so a FIFO
-// in place of the file cannot stall the main thread.
-std::optional<QByteArray> readStatusFile(const char* path)
+// The whole file in `buffer`, or nothing when it cannot be read or exceeds the limit. Non-blocking,
+// so a FIFO in place of the file cannot stall the main thread.
+std::optional<QByteArrayView> readStatusFile(const char* path, QByteArray& buffer)
 {
+    constexpr qsizetype kUsualSize = 16 * 1024;
+    if (buffer.size() != kUsualSize)  // a large file once read does not keep its memory
+        buffer = QByteArray(kUsualSize, Qt::Uninitialized);
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
-    QByteArray bytes(16 * 1024, Qt::Uninitialized);
     qsizetype size = 0;
     bool ok = true;
     for (;;) {
-        if (size == bytes.size()) {
+        if (size == buffer.size()) {
             if (size > kStatusFileLimit) {
                 ok = false;
                 break;
             }
-            bytes.resize(std::min(size * 2, kStatusFileLimit + 1));
+            buffer.resize(std::min(size * 2, kStatusFileLimit + 1));
         }
-        const ssize_t n = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
+        const ssize_t n = ::read(fd, buffer.data() + size, size_t(buffer.size() - size));
         if (n > 0) {
             size += n;
         } else if (n == 0) {
@@ -62,8 +64,7 @@ std::optional<QByteArray> readStatusFile(const char* path)
     ::close(fd);
     if (!ok || size > kStatusFileLimit)
         return std::nullopt;
-    bytes.truncate(size);
-    return bytes;
+    return QByteArrayView(buffer.constData(), size);
 }
 
 // kill() with 0 or a negative id probes whole process groups, and a truncated id probes some other
@@ -125,7 +126,7 @@ void Service::refresh()
     }
 
     std::optional<Status> record;
-    if (const std::optional<QByteArray> bytes = readStatusFile(m_statusFile.constData()))
+    if (const std::optional<QByteArrayView> bytes = readStatusFile(m_statusFile.constData(), m_readBuffer))
         record = decodeStatus(*bytes);
     if (!record) {
         setStatus(std::nullopt);

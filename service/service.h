@@ -119,6 +119,7 @@ private:
     QByteArray m_toolFile;    // encoded once: refresh runs every 3 s
     QByteArray m_statusFile;
     QByteArray m_hostFile;
+    QByteArray m_readBuffer;  // reused by every refresh
     ServiceSetup m_setup;
     QTimer* m_refreshTimer = nullptr;
 };
