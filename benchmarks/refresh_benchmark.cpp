@@ -1,0 +1,94 @@
+// refresh() against the system calls it cannot avoid: the tool test, the status file read and the
+// process probe, on a home whose agent is online.
+#include "service.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct OnlineHome {
+    OnlineHome()
+    {
+        QDir().mkpath(dir.path() + u"/bin"_s);
+        QDir().mkpath(dir.path() + u"/run"_s);
+        QFile tool(dir.path() + u"/bin/kivo"_s);
+        tool.open(QIODevice::WriteOnly);
+        tool.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+        QFile status(dir.path() + u"/run/status.json"_s);
+        status.open(QIODevice::WriteOnly);
+        status.write(R"({"pid": )" + QByteArray::number(QCoreApplication::applicationPid())
+                     + R"(, "name": "studio", "version": "1.4.2", "updated_at": ")"
+                     + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8()
+                     + R"(", "relays": ["eu-1", "us-2"], "clients": 2, "needs_you": [{"agent": "coder",)"
+                     + R"( "where": "repo-a", "detail": "approve the migration?", "run": "r-12"}]})");
+    }
+    QTemporaryDir dir;
+};
+
+void BM_Refresh(benchmark::State& state)
+{
+    const OnlineHome home;
+    Service service(ServiceSetup{.home = home.dir.path()});
+    if (!service.state().is(Reach::Kind::Online))
+        state.SkipWithError("the home is not online");
+    for (auto _ : state)
+        service.refresh();
+}
+BENCHMARK(BM_Refresh);
+
+void BM_BareSystemCalls(benchmark::State& state)
+{
+    const OnlineHome home;
+    const QByteArray tool = QFile::encodeName(home.dir.path() + u"/bin/kivo"_s);
+    const QByteArray status = QFile::encodeName(home.dir.path() + u"/run/status.json"_s);
+    const pid_t pid = pid_t(QCoreApplication::applicationPid());
+    char buffer[16 * 1024];
+    for (auto _ : state) {
+        struct stat info {};
+        benchmark::DoNotOptimize(::stat(tool.constData(), &info));
+        benchmark::DoNotOptimize(::access(tool.constData(), X_OK));
+        const int fd = ::open(status.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
+        ::close(fd);
+        benchmark::DoNotOptimize(::kill(pid, 0));
+        struct timespec now {};
+        benchmark::DoNotOptimize(::clock_gettime(CLOCK_REALTIME, &now));
+    }
+}
+BENCHMARK(BM_BareSystemCalls);
+
+void BM_DecodeStatus(benchmark::State& state)
+{
+    const OnlineHome home;
+    QFile file(home.dir.path() + u"/run/status.json"_s);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeStatus(bytes));
+}
+BENCHMARK(BM_DecodeStatus);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
