@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, then builds and runs every test twice: once in the
+# normal build, once with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+scripts/setup.sh build
+ctest --test-dir build --output-on-failure --parallel "$jobs"
+
+scripts/setup.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKIVOBAR_SANITIZE=ON -DKIVOBAR_BENCHMARKS=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure --parallel "$jobs"
