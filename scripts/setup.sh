@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the tray's icons and menu on a real desktop, and the end-to-end test that reads them
   qt6-qpa-plugins libqt6svg6 xvfb dbus haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
-  libglib2.0-bin x11-utils imagemagick librsvg2-bin xterm desktop-file-utils
+  libglib2.0-bin x11-utils xdotool imagemagick librsvg2-bin xterm desktop-file-utils
   # benchmarks and timing
   hyperfine
 )
