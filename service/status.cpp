@@ -1,117 +1,34 @@
 #include "status.h"
 
-#include <QHashFunctions>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
+#include "json_reader.h"
 
-using namespace Qt::StringLiterals;
+#include <QHashFunctions>
+
+#include <cstring>
 
 namespace {
 
-// Each reader answers whether the key was acceptable; a false anywhere rejects the whole document.
-
-bool readText(const QJsonObject& object, QLatin1StringView key, QString& out)
+// The code unit at `pos`. The parser below looks only for ASCII, and a byte of a multi-byte UTF-8
+// sequence is never ASCII, so it reaches the same verdict on UTF-8 bytes as on the decoded text.
+char16_t unitAt(QStringView text, qsizetype pos)
 {
-    const QJsonValue value = object.value(key);
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
+    return text[pos].unicode();
 }
 
-bool readOptionalText(const QJsonObject& object, QLatin1StringView key, std::optional<QString>& out)
+char16_t unitAt(QByteArrayView text, qsizetype pos)
 {
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return true;
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
-}
-
-bool readInteger(const QJsonObject& object, QLatin1StringView key, qint64& out)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isDouble())
-        return false;
-    // toInteger() falls back to its argument for fractions and for numbers beyond 64 bits, so two
-    // different fallbacks agreeing means the number really is a whole 64-bit value.
-    const qint64 integer = value.toInteger(0);
-    if (integer != value.toInteger(1))
-        return false;
-    out = integer;
-    return true;
-}
-
-bool readNeedsYou(const QJsonValue& element, NeedsYou& out)
-{
-    if (!element.isObject())
-        return false;
-    const QJsonObject object = element.toObject();
-    return readText(object, "agent"_L1, out.agent) && readText(object, "where"_L1, out.where)
-        && readOptionalText(object, "detail"_L1, out.detail)
-        && readOptionalText(object, "session"_L1, out.session)
-        && readOptionalText(object, "window"_L1, out.window)
-        && readOptionalText(object, "run"_L1, out.run);
-}
-
-bool readRelays(const QJsonObject& object, std::optional<QStringList>& out)
-{
-    const QJsonValue value = object.value("relays"_L1);
-    if (value.isUndefined() || value.isNull())
-        return true;
-    if (!value.isArray())
-        return false;
-    const QJsonArray array = value.toArray();
-    QStringList relays;
-    relays.reserve(array.size());
-    for (const QJsonValue& element : array) {
-        if (!element.isString())
-            return false;
-        relays.append(element.toString());
-    }
-    out = std::move(relays);
-    return true;
-}
-
-bool readNeedsYouList(const QJsonObject& object, std::optional<std::vector<NeedsYou>>& out)
-{
-    const QJsonValue value = object.value("needs_you"_L1);
-    if (value.isUndefined() || value.isNull())
-        return true;
-    if (!value.isArray())
-        return false;
-    const QJsonArray array = value.toArray();
-    std::vector<NeedsYou> entries(size_t(array.size()));
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        if (!readNeedsYou(array.at(i), entries[size_t(i)]))
-            return false;
-    }
-    out = std::move(entries);
-    return true;
-}
-
-bool readTimestamp(const QJsonObject& object, Timestamp& out)
-{
-    const QJsonValue value = object.value("updated_at"_L1);
-    if (!value.isString())
-        return false;
-    // A text that is not a date-time is no error: the record just counts as stale.
-    out = parseInternetDateTime(value.toString()).value_or(kDistantPast);
-    return true;
+    return uchar(text[pos]);
 }
 
 // Reads `count` ASCII digits at `pos`; -1 when any of them is not a digit.
-int digits(QStringView text, qsizetype pos, int count)
+template<typename Text>
+int digits(Text text, qsizetype pos, int count)
 {
     if (pos + count > text.size())
         return -1;
     int value = 0;
     for (int i = 0; i < count; ++i) {
-        const char16_t c = text[pos + i].unicode();
+        const char16_t c = unitAt(text, pos + i);
         if (c < u'0' || c > u'9')
             return -1;
         value = value * 10 + (c - u'0');
@@ -119,14 +36,14 @@ int digits(QStringView text, qsizetype pos, int count)
     return value;
 }
 
-bool isAt(QStringView text, qsizetype pos, char16_t c)
+template<typename Text>
+bool isAt(Text text, qsizetype pos, char16_t c)
 {
-    return pos < text.size() && text[pos] == c;
+    return pos < text.size() && unitAt(text, pos) == c;
 }
 
-}  // namespace
-
-std::optional<Timestamp> parseInternetDateTime(QStringView text)
+template<typename Text>
+std::optional<Timestamp> parseDateTime(Text text)
 {
     using namespace std::chrono;
     // 2025-01-31T12:34:56[.123456]Z or with a ±hh:mm offset.
@@ -146,9 +63,9 @@ std::optional<Timestamp> parseInternetDateTime(QStringView text)
         ++pos;
         const qsizetype start = pos;
         qint64 micros = 0;
-        for (; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
+        for (; pos < text.size() && unitAt(text, pos) >= u'0' && unitAt(text, pos) <= u'9'; ++pos) {
             if (pos - start < 6)  // finer digits than microseconds are read and dropped
-                micros = micros * 10 + (text[pos].unicode() - u'0');
+                micros = micros * 10 + (unitAt(text, pos) - u'0');
         }
         if (pos == start)
             return std::nullopt;
@@ -161,7 +78,7 @@ std::optional<Timestamp> parseInternetDateTime(QStringView text)
     if (isAt(text, pos, u'Z')) {
         ++pos;
     } else if (isAt(text, pos, u'+') || isAt(text, pos, u'-')) {
-        const int sign = text[pos] == u'-' ? -1 : 1;
+        const int sign = unitAt(text, pos) == u'-' ? -1 : 1;
         const int offsetHours = digits(text, pos + 1, 2), offsetMinutes = digits(text, pos + 4, 2);
         if (offsetHours < 0 || offsetHours > 23 || offsetMinutes < 0 || offsetMinutes > 59 || !isAt(text, pos + 3, u':'))
             return std::nullopt;
@@ -177,23 +94,203 @@ std::optional<Timestamp> parseInternetDateTime(QStringView text)
     return time_point_cast<microseconds>(local - offset);
 }
 
+// Each reader below consumes the whole value, whatever it holds, and answers whether it was
+// acceptable. A bad value does not end decoding at once: a later duplicate of its key replaces it,
+// as the last occurrence of a key is the one that counts.
+
+// The keys of one object that were seen, each with the verdict on its last occurrence.
+class Verdicts {
+public:
+    void record(unsigned key, bool acceptable)
+    {
+        m_good &= ~key;
+        m_bad &= ~key;
+        (acceptable ? m_good : m_bad) |= key;
+    }
+    bool accepted(unsigned required) const { return m_bad == 0 && (m_good & required) == required; }
+
+private:
+    unsigned m_good = 0;
+    unsigned m_bad = 0;
+};
+
+// Compared at a length known when compiling, which the compiler turns into a few instructions.
+template<size_t N>
+bool is(QByteArrayView key, const char (&name)[N])
+{
+    return key.size() == N - 1 && std::memcmp(key.data(), name, N - 1) == 0;
+}
+
+bool refuse(JsonReader& reader)
+{
+    reader.skipValue();
+    return false;
+}
+
+bool readText(JsonReader& reader, QString& out)
+{
+    if (reader.peek() != JsonKind::String)
+        return refuse(reader);
+    return reader.readString(out);
+}
+
+bool readOptionalText(JsonReader& reader, std::optional<QString>& out)
+{
+    switch (reader.peek()) {
+    case JsonKind::Null:
+        out.reset();
+        return reader.skipValue();
+    case JsonKind::String:
+        return reader.readString(out.emplace());
+    default:
+        return refuse(reader);
+    }
+}
+
+bool readInteger(JsonReader& reader, qint64& out)
+{
+    if (reader.peek() != JsonKind::Number)
+        return refuse(reader);
+    const std::optional<qint64> value = reader.readInteger();
+    if (!value)
+        return false;
+    out = *value;
+    return true;
+}
+
+bool readTimestamp(JsonReader& reader, Timestamp& out)
+{
+    if (reader.peek() != JsonKind::String)
+        return refuse(reader);
+    // Parsed from the UTF-8 bytes: a text made only to be parsed would cost an allocation every 3 s.
+    QByteArrayView text;
+    if (!reader.readUtf8(text))
+        return false;
+    // A text that is not a date-time is no error: the record just counts as stale.
+    out = parseDateTime(text).value_or(kDistantPast);
+    return true;
+}
+
+bool readRelays(JsonReader& reader, std::optional<QStringList>& out)
+{
+    switch (reader.peek()) {
+    case JsonKind::Null:
+        out.reset();
+        return reader.skipValue();
+    case JsonKind::Array:
+        break;
+    default:
+        return refuse(reader);
+    }
+    reader.beginArray();
+    QStringList relays;
+    bool acceptable = true;
+    while (reader.nextElement()) {
+        if (acceptable && reader.peek() == JsonKind::String)
+            acceptable = reader.readString(relays.emplaceBack());
+        else
+            acceptable = refuse(reader);  // one bad element loses the list, so the rest is only skipped
+    }
+    if (acceptable)
+        out = std::move(relays);
+    return acceptable;
+}
+
+enum NeedsYouKey : unsigned { kAgent = 1, kWhere = 2, kDetail = 4, kSession = 8, kWindow = 16, kRun = 32 };
+
+bool readNeedsYou(JsonReader& reader, NeedsYou& out)
+{
+    if (reader.peek() != JsonKind::Object)
+        return refuse(reader);
+    reader.beginObject();
+    Verdicts verdicts;
+    QByteArrayView key;
+    while (reader.nextKey(key)) {
+        if (is(key, "agent"))
+            verdicts.record(kAgent, readText(reader, out.agent));
+        else if (is(key, "where"))
+            verdicts.record(kWhere, readText(reader, out.where));
+        else if (is(key, "detail"))
+            verdicts.record(kDetail, readOptionalText(reader, out.detail));
+        else if (is(key, "session"))
+            verdicts.record(kSession, readOptionalText(reader, out.session));
+        else if (is(key, "window"))
+            verdicts.record(kWindow, readOptionalText(reader, out.window));
+        else if (is(key, "run"))
+            verdicts.record(kRun, readOptionalText(reader, out.run));
+        else
+            reader.skipValue();
+    }
+    return verdicts.accepted(kAgent | kWhere);
+}
+
+bool readNeedsYouList(JsonReader& reader, std::optional<std::vector<NeedsYou>>& out)
+{
+    switch (reader.peek()) {
+    case JsonKind::Null:
+        out.reset();
+        return reader.skipValue();
+    case JsonKind::Array:
+        break;
+    default:
+        return refuse(reader);
+    }
+    reader.beginArray();
+    std::vector<NeedsYou> entries;
+    bool acceptable = true;
+    while (reader.nextElement()) {
+        if (acceptable)
+            acceptable = readNeedsYou(reader, entries.emplace_back());
+        else
+            reader.skipValue();
+    }
+    if (acceptable)
+        out = std::move(entries);
+    return acceptable;
+}
+
+enum StatusKey : unsigned {
+    kPid = 1, kName = 2, kVersion = 4, kUpdatedAt = 8, kRelays = 16, kClients = 32, kLastError = 64, kNeedsYou = 128
+};
+
+}  // namespace
+
+std::optional<Timestamp> parseInternetDateTime(QStringView text)
+{
+    return parseDateTime(text);
+}
+
 std::optional<Status> decodeStatus(QByteArrayView bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromRawData(bytes.data(), bytes.size()), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    JsonReader reader(bytes);
+    if (!reader.beginObject())
         return std::nullopt;
-    const QJsonObject object = document.object();
-
     Status status;
-    if (readInteger(object, "pid"_L1, status.pid) && readText(object, "name"_L1, status.name)
-        && readText(object, "version"_L1, status.version) && readTimestamp(object, status.updatedAt)
-        && readRelays(object, status.relays) && readInteger(object, "clients"_L1, status.clients)
-        && readOptionalText(object, "last_error"_L1, status.lastError)
-        && readNeedsYouList(object, status.needsYou))
-        return status;
-    return std::nullopt;
+    Verdicts verdicts;
+    QByteArrayView key;
+    while (reader.nextKey(key)) {
+        if (is(key, "pid"))
+            verdicts.record(kPid, readInteger(reader, status.pid));
+        else if (is(key, "name"))
+            verdicts.record(kName, readText(reader, status.name));
+        else if (is(key, "version"))
+            verdicts.record(kVersion, readText(reader, status.version));
+        else if (is(key, "updated_at"))
+            verdicts.record(kUpdatedAt, readTimestamp(reader, status.updatedAt));
+        else if (is(key, "relays"))
+            verdicts.record(kRelays, readRelays(reader, status.relays));
+        else if (is(key, "clients"))
+            verdicts.record(kClients, readInteger(reader, status.clients));
+        else if (is(key, "last_error"))
+            verdicts.record(kLastError, readOptionalText(reader, status.lastError));
+        else if (is(key, "needs_you"))
+            verdicts.record(kNeedsYou, readNeedsYouList(reader, status.needsYou));
+        else
+            reader.skipValue();
+    }
+    if (!reader.finish() || !verdicts.accepted(kPid | kName | kVersion | kUpdatedAt | kClients))
+        return std::nullopt;
+    return status;
 }
 
 size_t qHash(const NeedsYou& entry, size_t seed) noexcept

@@ -72,6 +72,16 @@ TEST(DecodeStatus, RejectsTheWholeDocumentForAnyBadPart)
         {"entry not an object", replaced(R"("needs_you": [)", R"("needs_you": ["x", )")},
         {"entry detail a number", replaced(R"("approve?")", "3")},
         {"entry run an array", replaced(R"("r-12")", "[]")},
+        {"a later duplicate of pid that is bad", replaced(R"("pid": 4242,)", R"("pid": 4242, "pid": 4.5,)")},
+        {"a later duplicate of where that is null",
+         replaced(R"("where": "repo-a", )", R"("where": "repo-a", "where": null, )")},
+        {"pid below 64 bits", replaced("4242", "-9223372036854775809")},
+        {"pid a fraction a double would round", replaced("4242", "1.0000000000000001")},
+        {"something after the object", QByteArray(kComplete) + " {}"},
+        {"invalid UTF-8 under an unknown key", replaced(R"("ignored": true)", "\"ignored\": \"\xC0\xAF\"")},
+        {"an unpaired surrogate escape", replaced(R"("studio")", R"("stu\ud800dio")")},
+        {"an unknown escape", replaced(R"("studio")", R"("stu\dio")")},
+        {"too deeply nested", replaced("true", (QByteArray(1024, '[') + QByteArray(1024, ']')).constData())},
     };
     for (const Case& c : cases)
         EXPECT_FALSE(decodeStatus(c.bytes)) << c.what;
@@ -86,6 +96,12 @@ TEST(DecodeStatus, AcceptsOptionalKeysAbsentOrNullAndKeepsThemApart)
         {"relays absent", replaced(R"("relays": ["eu-1", "us-2"],)", ""), std::nullopt, true},
         {"needs_you null", replaced(R"("needs_you": [)", R"("needs_you": null, "x": [)"),
          QStringList({u"eu-1"_s, u"us-2"_s}), false},
+        {"relays null in a later duplicate", replaced(R"("clients": 2)", R"("clients": 2, "relays": null)"),
+         std::nullopt, true},
+        {"a bad pid replaced by a later duplicate", replaced(R"("pid": 4242,)", R"("pid": "x", "pid": 4242,)"),
+         QStringList({u"eu-1"_s, u"us-2"_s}), true},
+        {"keys spelled with escapes", replaced(R"("relays")", R"("rel\u0061ys")"),
+         QStringList({u"eu-1"_s, u"us-2"_s}), true},
     };
     for (const Case& c : cases) {
         const std::optional<Status> status = decodeStatus(c.bytes);
