@@ -33,6 +33,10 @@ const QString kWatcherInterface = u"org.kde.StatusNotifierWatcher"_s;
 // After this long without one the icon goes there instead.
 constexpr int kXEmbedGraceMs = 30'000;
 
+// How often, and how far apart, a new watcher is asked before the icon is registered with it again.
+constexpr int kRegisterAttempts = 20;
+constexpr int kRegisterRetryMs = 500;
+
 }  // namespace
 
 KivoBar::KivoBar(ServiceSetup setup, LoginItem& loginItem, QString installBase, QObject* parent)
@@ -111,7 +115,12 @@ void KivoBar::waitForTrayHost()
         return;
     }
     m_panelWatch = new QDBusServiceWatcher(kWatcherService, bus, QDBusServiceWatcher::WatchForRegistration, this);
-    connect(m_panelWatch, &QDBusServiceWatcher::serviceRegistered, this, &KivoBar::askForTrayHost);
+    connect(m_panelWatch, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        if (!m_tray)
+            askForTrayHost();
+        else if (m_viaPanel)
+            registerAgain(kRegisterAttempts);
+    });
     bus.connect(kWatcherService, kWatcherPath, kWatcherInterface, u"StatusNotifierHostRegistered"_s, this,
                 SLOT(askForTrayHost()));
     askForTrayHost();
@@ -124,21 +133,44 @@ void KivoBar::waitForTrayHost()
     }
 }
 
-void KivoBar::askForTrayHost()
+void KivoBar::askWatcher(std::function<void(std::optional<bool>)> answer)
 {
-    if (m_tray)
-        return;
     QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath,
                                                        u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
     call << kWatcherInterface << u"IsStatusNotifierHostRegistered"_s;
     // Asking must not start a watcher of its own: Qt's check does not either.
     call.setAutoStartService(false);
     auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* answered) {
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [answer = std::move(answer)](QDBusPendingCallWatcher* answered) {
         answered->deleteLater();
         const QDBusPendingReply<QDBusVariant> reply = *answered;
-        if (!m_tray && reply.isValid() && reply.value().variant().toBool())
+        answer(reply.isValid() ? std::optional<bool>(reply.value().variant().toBool()) : std::nullopt);
+    });
+}
+
+void KivoBar::askForTrayHost()
+{
+    if (m_tray)
+        return;
+    askWatcher([this](std::optional<bool> hostRegistered) {
+        if (!m_tray && hostRegistered.value_or(false))
             showTrayIcon(MenuRenderer::Labels::DBusMenu);
+    });
+}
+
+void KivoBar::registerAgain(int attemptsLeft)
+{
+    // A restarted panel brings a new watcher that knows nothing of our icon. Qt 6.4 tells it at once,
+    // often before the watcher serves its object, and gives up on the error. So wait until the
+    // watcher answers, then register afresh: hiding and showing the icon does that.
+    askWatcher([this, attemptsLeft](std::optional<bool> hostRegistered) {
+        if (hostRegistered) {
+            m_tray->hide();
+            m_tray->show();
+        } else if (attemptsLeft > 1) {
+            QTimer::singleShot(kRegisterRetryMs, this, [this, attemptsLeft] { registerAgain(attemptsLeft - 1); });
+        }
     });
 }
 
@@ -146,11 +178,7 @@ void KivoBar::showTrayIcon(MenuRenderer::Labels labels)
 {
     if (m_tray)
         return;
-    delete m_panelWatch;
-    m_panelWatch = nullptr;
-    QDBusConnection::sessionBus().disconnect(kWatcherService, kWatcherPath, kWatcherInterface,
-                                             u"StatusNotifierHostRegistered"_s, this, SLOT(askForTrayHost()));
-
+    m_viaPanel = labels == MenuRenderer::Labels::DBusMenu;
     m_renderer = std::make_unique<MenuRenderer>(*m_menu, labels);
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_menu.get());

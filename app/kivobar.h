@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class LoginItem;
 class LoginToggle;
@@ -38,6 +40,9 @@ private:
     void scheduleUpdate();
     void update();
     void waitForTrayHost();
+    // Asks the panels' watcher whether a panel is registered; nothing when the watcher did not answer.
+    void askWatcher(std::function<void(std::optional<bool>)> answer);
+    void registerAgain(int attemptsLeft);
     // `labels`: whether the panel draws the menu (the D-Bus tray) or Qt does (XEmbed).
     void showTrayIcon(MenuRenderer::Labels labels);
 
@@ -54,6 +59,7 @@ private:
     QDBusServiceWatcher* m_panelWatch = nullptr;
     std::unique_ptr<QSystemTrayIcon> m_tray;
 
+    bool m_viaPanel = false;  // the icon went to a panel over D-Bus, not to an XEmbed tray
     QString m_symbol;   // shown by the tray icon; empty before it exists
     QString m_toolTip;
     bool m_updatePending = false;

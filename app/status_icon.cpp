@@ -3,17 +3,99 @@
 #include "service.h"
 
 #include <QColor>
+#include <QDir>
 #include <QIcon>
+#include <QIconEngine>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
+
+#include <map>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// What panels ask for: 16, 22 and 24 px, and the larger sizes for high-density screens.
-constexpr int kFallbackSizes[] = {16, 22, 24, 32, 48};
+// Our own images, drawn at build time at a few sizes (":/icons/<name>-<size>.png"). Its name, when
+// the icon theme has it, goes to the panel; its pixels are ours, so that the tray never loads QtSvg
+// to draw the theme's SVG.
+class BundledIconEngine : public QIconEngine {
+public:
+    BundledIconEngine(QString name, QString themeName, std::optional<QColor> tint)
+        : m_name(std::move(name)), m_themeName(std::move(themeName)), m_tint(std::move(tint))
+    {
+        // Matched by hand: a name filter would load the regular expression library for good.
+        const QString prefix = m_name + u'-';
+        for (const QString& file : QDir(u":/icons"_s).entryList(QDir::Files)) {
+            if (!file.startsWith(prefix) || !file.endsWith(u".png"_s))
+                continue;
+            bool isNumber = false;
+            const int size = QStringView(file).sliced(prefix.size()).chopped(4).toInt(&isNumber);
+            if (isNumber && size > 0)
+                m_files.emplace(size, u":/icons/"_s + file);
+        }
+    }
+
+    QIconEngine* clone() const override { return new BundledIconEngine(*this); }
+    QString key() const override { return u"KivoBarBundledIcon"_s; }
+    QString iconName() override { return m_themeName; }
+    bool isNull() override { return m_files.empty(); }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (const auto& [size, file] : m_files)
+            sizes.append(QSize(size, size));
+        return sizes;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = qMin(size.width(), size.height());
+        return QSize(side, side);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = qMin(size.width(), size.height());
+        if (side <= 0 || m_files.empty())
+            return {};
+        // The drawn size itself, else the next larger one scaled down (sharper than scaling up).
+        auto file = m_files.lower_bound(side);
+        if (file == m_files.end())
+            file = std::prev(file);
+        // Named as PNG: left to guess, the reader would first load every image format plugin,
+        // QtSvg among them, to ask each whether it knows these bytes.
+        QImageReader reader(file->second, "png");
+        reader.setAutoDetectImageFormat(false);
+        QImage image = reader.read();
+        if (image.width() != side)
+            image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        if (m_tint) {
+            image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&image);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(image.rect(), *m_tint);
+        }
+        return QPixmap::fromImage(std::move(image));
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
+        drawn.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, drawn);
+    }
+
+private:
+    QString m_name;
+    QString m_themeName;
+    std::optional<QColor> m_tint;
+    std::map<int, QString> m_files;  // by size in pixels
+};
 
 }  // namespace
 
@@ -43,23 +125,10 @@ QIcon trayIcon(const QString& symbol, const QColor& colour)
     const QString name = themeIconName(symbol);
     if (name.isEmpty())
         return {};
-    // A themed icon keeps its name, which Qt hands to the panel: the panel then picks the size and
-    // recolours the symbolic image for its own background.
+    // With a name from the theme the panel draws the icon itself, at its size and, for a symbolic
+    // icon, in its own colours. Without one (a run from an unprepared build tree) it shows our pixels,
+    // so these are drawn in the text colour to read on it.
     if (QIcon::hasThemeIcon(name))
-        return QIcon::fromTheme(name);
-
-    // Not installed (a run from an unprepared build tree): draw the bundled image in the text colour,
-    // so that the pixels the panel gets read on it. The icon engine is asked once per size here and
-    // dropped, so the SVG document is not kept in memory.
-    const QIcon source(u":/icons/"_s + name + u".svg"_s);
-    QIcon result;
-    for (const int size : kFallbackSizes) {
-        QImage image = source.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), colour);
-        painter.end();
-        result.addPixmap(QPixmap::fromImage(std::move(image)));
-    }
-    return result;
+        return QIcon(new BundledIconEngine(name, name, std::nullopt));
+    return QIcon(new BundledIconEngine(name, QString(), colour));
 }

@@ -71,22 +71,27 @@ TEST(StatusIcon, UsesTheThemeByNameElseDrawsItsOwnImageInTheGivenColour)
     writeFile(themes.path() + u"/kivotest/index.theme"_s,
               "[Icon Theme]\nName=kivotest\nDirectories=scalable/status\n\n"
               "[scalable/status]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
-    QFile bundled(u":/icons/kivobar-online-symbolic.svg"_s);
-    ASSERT_TRUE(bundled.open(QIODevice::ReadOnly));
-    writeFile(themes.path() + u"/kivotest/scalable/status/kivobar-online-symbolic.svg"_s, bundled.readAll());
+    QFile source(QStringLiteral(KIVOBAR_ICONS) + u"/kivobar-online-symbolic.svg"_s);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    writeFile(themes.path() + u"/kivotest/scalable/status/kivobar-online-symbolic.svg"_s, source.readAll());
     QIcon::setThemeSearchPaths({themes.path()});
     QIcon::setThemeName(u"kivotest"_s);
 
-    // A name lets the panel pick the size and recolour the image for its background.
-    EXPECT_EQ(trayIcon(kOnlineSymbol.toString(), Qt::white).name(), u"kivobar-online-symbolic"_s);
+    // A name lets the panel pick the size and recolour the image for its background; our own pixels
+    // keep the colour they were drawn in.
+    const QIcon themed = trayIcon(kOnlineSymbol.toString(), Qt::white);
+    EXPECT_EQ(themed.name(), u"kivobar-online-symbolic"_s);
+    EXPECT_EQ(themed.pixmap(QSize(22, 22), 1.0).toImage().pixelColor(8, 18), QColor(u"#bebebe"_s));
 
     const QIcon drawn = trayIcon(kNeedsYouSymbol.toString(), QColor(u"#ff8000"_s));
     EXPECT_TRUE(drawn.name().isEmpty());
-    const QImage image = drawn.pixmap(QSize(16, 16), 1.0).toImage();
-    ASSERT_EQ(image.size(), QSize(16, 16));
-    // Inside the bubble, left of the exclamation mark: fully covered.
-    EXPECT_EQ(image.pixelColor(4, 6), QColor(u"#ff8000"_s));
-    EXPECT_EQ(image.pixelColor(8, 4).alpha(), 0) << "the exclamation mark is cut out";
+    for (const int size : {16, 22, 20, 64}) {
+        const QImage image = drawn.pixmap(QSize(size, size), 1.0).toImage();
+        ASSERT_EQ(image.size(), QSize(size, size));
+        // Inside the bubble, left of the exclamation mark, fully covered; the mark itself is cut out.
+        EXPECT_EQ(image.pixelColor(size / 4, size * 3 / 8), QColor(u"#ff8000"_s)) << size;
+        EXPECT_LT(image.pixelColor(size / 2, size / 4).alpha(), 32) << size;
+    }
 
     EXPECT_TRUE(trayIcon(u"no.such.symbol"_s, Qt::white).isNull());
 
