@@ -183,14 +183,14 @@ void JsonReader::close()
     m_first = false;  // the container just closed was a value of the one around it
 }
 
-bool JsonReader::nextKey(QByteArrayView& key)
+bool JsonReader::nextMember(bool inObject, char closer)
 {
-    if (m_failed || m_valueDue || m_depth == 0 || !m_isObject[size_t(m_depth - 1)])
+    if (m_failed || m_valueDue || m_depth == 0 || m_isObject[size_t(m_depth - 1)] != inObject)
         return fail();
     skipWhitespace();
     if (m_pos == m_end)
         return fail();
-    if (*m_pos == '}') {
+    if (*m_pos == closer) {
         close();
         return false;
     }
@@ -198,9 +198,16 @@ bool JsonReader::nextKey(QByteArrayView& key)
         if (*m_pos != ',')
             return fail();
         ++m_pos;
-        skipWhitespace();
     }
     m_first = false;
+    return true;
+}
+
+bool JsonReader::nextKey(QByteArrayView& key)
+{
+    if (!nextMember(true, '}'))
+        return false;
+    skipWhitespace();
     if (!scanString(true, key))
         return false;
     skipWhitespace();
@@ -213,21 +220,8 @@ bool JsonReader::nextKey(QByteArrayView& key)
 
 bool JsonReader::nextElement()
 {
-    if (m_failed || m_valueDue || m_depth == 0 || m_isObject[size_t(m_depth - 1)])
-        return fail();
-    skipWhitespace();
-    if (m_pos == m_end)
-        return fail();
-    if (*m_pos == ']') {
-        close();
+    if (!nextMember(false, ']'))
         return false;
-    }
-    if (!m_first) {
-        if (*m_pos != ',')
-            return fail();
-        ++m_pos;
-    }
-    m_first = false;
     m_valueDue = true;
     return true;
 }

@@ -70,6 +70,8 @@ private:
     void skipWhitespace();
     bool open(bool isObject);
     void close();
+    /// Steps past the comma before the next member of the open container, or closes it at `closer`.
+    bool nextMember(bool inObject, char closer);
     bool scanString(bool keep, QByteArrayView& text);
     bool scanEscape(bool keep);
     bool scanUtf8Sequence();

@@ -154,38 +154,17 @@ void Service::refresh()
         setState(Reach::connecting());
 }
 
-void Service::setState(Reach state)
-{
-    m_state = std::move(state);
-    Q_EMIT changed(Property::State);
-}
-
-void Service::setStatus(std::optional<Status> status)
-{
-    m_status = std::move(status);
-    Q_EMIT changed(Property::Status);
-}
-
-void Service::setLatest(std::optional<QString> latest)
-{
-    m_latest = std::move(latest);
-    Q_EMIT changed(Property::Latest);
-}
+void Service::setState(Reach state) { publish(m_state, std::move(state), Property::State); }
+void Service::setStatus(std::optional<Status> status) { publish(m_status, std::move(status), Property::Status); }
+void Service::setLatest(std::optional<QString> latest) { publish(m_latest, std::move(latest), Property::Latest); }
+void Service::setBusy(std::optional<QString> busy) { publish(m_busy, std::move(busy), Property::Busy); }
 
 void Service::setBarUpdate(std::optional<BarUpdate> update)
 {
-    m_barUpdate = std::move(update);
-    Q_EMIT changed(Property::BarUpdate);
-}
-
-void Service::setBusy(std::optional<QString> busy)
-{
-    m_busy = std::move(busy);
-    Q_EMIT changed(Property::Busy);
+    publish(m_barUpdate, std::move(update), Property::BarUpdate);
 }
 
 void Service::setMessage(std::optional<QString> message)
 {
-    m_message = std::move(message);
-    Q_EMIT changed(Property::Message);
+    publish(m_message, std::move(message), Property::Message);
 }

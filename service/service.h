@@ -105,6 +105,13 @@ private:
     void setLatest(std::optional<QString> latest);
     void setBarUpdate(std::optional<BarUpdate> update);
     void setBusy(std::optional<QString> busy);
+    /// Every published assignment goes through here, so none can forget to notify.
+    template <typename T>
+    void publish(T& member, T value, Property property)
+    {
+        member = std::move(value);
+        Q_EMIT changed(property);
+    }
     void startTimers();
     void checkReleases(std::function<void()> done);
 
