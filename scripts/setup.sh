@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   # build
-  cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools libgl-dev
+  cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the tray's icons and menu on a real desktop, and the end-to-end test that reads them
   qt6-qpa-plugins libqt6svg6 xvfb dbus haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
