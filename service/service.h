@@ -2,6 +2,7 @@
 
 #include "reach.h"
 #include "status.h"
+#include "steps.h"
 
 #include <QObject>
 #include <QUrl>
@@ -13,14 +14,6 @@
 class Desktop;
 class HttpClient;
 class QTimer;
-
-/// One run of the agent tool: the title shown while it runs and the tool's arguments.
-struct Step {
-    QString title;
-    QStringList arguments;
-
-    friend bool operator==(const Step&, const Step&) = default;
-};
 
 /// A menu bar app release newer than this one.
 struct BarUpdate {

@@ -77,8 +77,5 @@ void Service::runSteps(std::vector<Step> steps)
 
 void Service::setUp()
 {
-    runSteps({
-        Step{u"Approve this Mac in your browser…"_s, {u"login"_s, u"--browser"_s}},
-        Step{u"Starting…"_s, {u"up"_s}},
-    });
+    runSteps(setUpSteps());
 }

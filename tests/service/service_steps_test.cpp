@@ -207,7 +207,7 @@ TEST_F(RunSteps, SetUpApprovesThisComputerThenStartsTheAgent)
     m_service->setUp();
 
     ASSERT_TRUE(waitUntil([&] { return m_recorder->runEnded(); }));
-    EXPECT_EQ(m_recorder->changes(), Changes({"message=-", "busy=Approve this Mac in your browser…",
+    EXPECT_EQ(m_recorder->changes(), Changes({"message=-", "busy=Approve this computer in your browser…",
                                               "busy=Starting…", "busy=-", "refresh"}));
     EXPECT_EQ(calls(), u"login --browser\nup\n"_s);
 }

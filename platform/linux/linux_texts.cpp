@@ -1,0 +1,8 @@
+#include "platform_texts.h"
+
+using namespace Qt::StringLiterals;
+
+QString approveInBrowserTitle()
+{
+    return u"Approve this computer in your browser\u2026"_s;
+}
