@@ -1,10 +1,10 @@
 #include "menu_content.h"
 
-#include "login_toggle.h"
-#include "service.h"
 #include "shell_quote.h"
+#include "steps.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
@@ -28,20 +28,30 @@ MenuRow divider(QString id, bool shown = true)
     return {.id = std::move(id), .kind = MenuRow::Kind::Divider, .shown = shown};
 }
 
-MenuRow button(QString id, QString label, bool shown, std::function<void()> action)
+MenuRow button(QString id, QString label, bool shown, MenuAction action)
 {
     return {.id = std::move(id), .kind = MenuRow::Kind::Button, .label = std::move(label), .shown = shown,
             .action = std::move(action)};
 }
 
-// The first `count` user-perceived characters, so a cut never splits a combined or multi-unit character.
-QString leadingCharacters(const QString& text, qsizetype count)
+MenuRow toggle(QString id, QString label, bool checked, MenuAction action)
 {
+    return {.id = std::move(id), .kind = MenuRow::Kind::Toggle, .label = std::move(label), .checked = checked,
+            .action = std::move(action)};
+}
+
+// Where the first `count` user-perceived characters end, or nothing when the text is not longer, so a
+// cut never splits a combined or multi-unit character.
+std::optional<qsizetype> cutPosition(const QString& text, qsizetype count)
+{
+    if (text.size() <= count)
+        return std::nullopt;
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    while (seen < count && boundaries.toNextBoundary() >= 0)
-        ++seen;
-    return seen < count ? text : text.left(boundaries.position());
+    for (qsizetype seen = 0; seen < count; ++seen) {
+        if (boundaries.toNextBoundary() < 0)
+            return std::nullopt;
+    }
+    return boundaries.position() < text.size() ? std::optional(boundaries.position()) : std::nullopt;
 }
 
 // Entries that are equal in all six fields share an identity; the occurrence number keeps such
@@ -56,14 +66,13 @@ QString sessionId(const NeedsYou& entry, int occurrence)
 
 }  // namespace
 
-MenuContent::MenuContent(Service& service, LoginToggle& atLogin, Platform platform)
-    : m_service(service), m_atLogin(atLogin), m_platform(std::move(platform))
+MenuContent::MenuContent(QString toolPath, QString installBase)
+    : m_toolPath(std::move(toolPath)), m_installBase(std::move(installBase))
 {
 }
 
-QString MenuContent::headline() const
+QString MenuContent::headline(const Reach& state)
 {
-    const Reach& state = m_service.state();
     switch (state.kind()) {
     case Reach::Kind::NotSetUp: return u"Kivo isn't set up on this computer"_s;
     case Reach::Kind::Stopped: return u"Kivo is paused: this computer is unreachable"_s;
@@ -77,69 +86,71 @@ QString MenuContent::sessionLabel(const NeedsYou& entry)
 {
     if (!entry.detail)
         return tr("%1 \u00b7 %2").arg(entry.agent, entry.where);
-    return tr("%1 \u00b7 %2 \u2014 %3").arg(entry.agent, entry.where, leadingCharacters(*entry.detail, kDetailCharacters));
+    const std::optional<qsizetype> cut = cutPosition(*entry.detail, kDetailCharacters);
+    return tr("%1 \u00b7 %2 \u2014 %3").arg(entry.agent, entry.where, cut ? entry.detail->left(*cut) : *entry.detail);
 }
 
-std::vector<MenuRow> MenuContent::rows() const
+QString MenuContent::shortened(const QString& text, qsizetype count)
 {
-    Service& service = m_service;
-    const Reach& state = service.state();
-    const std::optional<Status>& status = service.status();
-    std::vector<MenuRow> rows;
+    const std::optional<qsizetype> cut = cutPosition(text, count);
+    return cut ? text.left(*cut) + u'\u2026' : text;
+}
 
-    rows.push_back(text(u"headline"_s, headline()));
+std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
+{
+    const Reach& state = tray.state;
+    std::vector<MenuRow> rows;
+    rows.reserve(20 + tray.needsYou.size());
+
+    rows.push_back(text(u"headline"_s, headline(state)));
     QString devices;
-    if (status && state.is(Reach::Kind::Online)) {
-        devices = state.clients() == 1 ? tr("1 device connected \u00b7 Kivo %1").arg(status->version)
+    if (tray.agentVersion && state.is(Reach::Kind::Online)) {
+        devices = state.clients() == 1 ? tr("1 device connected \u00b7 Kivo %1").arg(*tray.agentVersion)
                                        : tr("%1 devices connected \u00b7 Kivo %2")
-                                             .arg(QString::number(state.clients()), status->version);
+                                             .arg(QString::number(state.clients()), *tray.agentVersion);
     }
     rows.push_back(text(u"devices"_s, devices, !devices.isEmpty()));
-    rows.push_back(text(u"busy"_s, service.busy().value_or(QString()), service.busy().has_value()));
-    rows.push_back(text(u"message"_s, service.message().value_or(QString()), service.message().has_value()));
+    // A tool may print one enormous line; the menu shows its beginning.
+    rows.push_back(text(u"busy"_s, shortened(tray.busy.value_or(QString()), kLineCharacters), tray.busy.has_value()));
+    rows.push_back(
+        text(u"message"_s, shortened(tray.message.value_or(QString()), kLineCharacters), tray.message.has_value()));
 
-    static const std::vector<NeedsYou> kNone;
-    const std::vector<NeedsYou>& waiting = status && status->needsYou ? *status->needsYou : kNone;
-    rows.push_back(divider(u"needs-divider"_s, !waiting.empty()));
-    rows.push_back(text(u"needs-header"_s, tr("Needs you"), !waiting.empty()));
+    const bool waiting = !tray.needsYou.empty();
+    rows.push_back(divider(u"needs-divider"_s, waiting));
+    rows.push_back(text(u"needs-header"_s, tr("Needs you"), waiting));
     QHash<QString, int> occurrences;
-    for (const NeedsYou& entry : waiting) {
+    for (const NeedsYou& entry : tray.needsYou) {
         const QString id = sessionId(entry, occurrences[sessionId(entry, 0)]++);
-        rows.push_back(button(id, sessionLabel(entry), true, [&service, entry] { service.open(entry); }));
+        rows.push_back(button(id, sessionLabel(entry), true, menu_action::OpenSession{entry}));
     }
 
     rows.push_back(divider(u"actions-divider"_s));
     const bool notSetUp = state.is(Reach::Kind::NotSetUp);
-    const QString tool = service.toolPath();
-    // The tool is looked at afresh on every computation, and only while it matters.
-    MenuRow setUp = button(u"set-up"_s, tr("Set up this computer\u2026"), notSetUp, [&service] { service.setUp(); });
-    setUp.enabled = !notSetUp || (!service.busy() && m_platform.isExecutable(tool));
+    MenuRow setUp = button(u"set-up"_s, tr("Set up this computer\u2026"), notSetUp, menu_action::SetUp{});
+    setUp.enabled = !notSetUp || (!tray.busy && tray.toolExecutable);
     rows.push_back(std::move(setUp));
-    const QString install = u"sh -c 'curl -fsSL "_s + m_platform.installBase + u" | sh; exec $SHELL'"_s;
-    rows.push_back(button(u"install"_s, tr("Install Kivo\u2026"), notSetUp && !m_platform.isExecutable(tool),
-                          [&service, install] { service.openTerminal(install); }));
+    rows.push_back(button(u"install"_s, tr("Install Kivo\u2026"), notSetUp && !tray.toolExecutable,
+                          menu_action::OpenTerminal{u"sh -c 'curl -fsSL "_s + m_installBase
+                                                    + u" | sh; exec $SHELL'"_s}));
     rows.push_back(button(u"resume"_s, tr("Resume Kivo"), state.is(Reach::Kind::Stopped),
-                          [&service] { service.runSteps({{u"Starting\u2026"_s, {u"up"_s}}}); }));
+                          menu_action::RunSteps{{resumeStep()}}));
     rows.push_back(button(u"pause"_s, tr("Pause Kivo"),
                           state.is(Reach::Kind::Online) || state.is(Reach::Kind::Connecting),
-                          [&service] { service.runSteps({{u"Stopping\u2026"_s, {u"down"_s}}}); }));
+                          menu_action::RunSteps{{pauseStep()}}));
 
-    const std::optional<QString> update = service.updateAvailable();
-    rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(update.value_or(QString())), update.has_value(),
-                          [&service] { service.runSteps({{u"Updating\u2026"_s, {u"update"_s}}}); }));
-    const std::optional<BarUpdate>& bar = service.barUpdate();
-    const QUrl barUrl = bar ? bar->url : QUrl();
+    rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(tray.updateAvailable.value_or(QString())),
+                          tray.updateAvailable.has_value(), menu_action::RunSteps{{updateStep()}}));
+    const std::optional<BarUpdate>& bar = tray.barUpdate;
     rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1\u2026").arg(bar ? bar->version : QString()),
-                          bar.has_value(), [openUrl = m_platform.openUrl, barUrl] { openUrl(barUrl); }));
+                          bar.has_value(), menu_action::OpenUrl{bar ? bar->url : QUrl()}));
 
     rows.push_back(button(u"dashboard"_s, tr("Open the dashboard"), true,
-                          [&service, command = shellQuote(tool)] { service.openTerminal(command); }));
-    rows.push_back(button(u"log"_s, tr("Show the log"), true, [&service] { service.showLog(); }));
-    LoginToggle& atLogin = m_atLogin;
-    rows.push_back({.id = u"at-login"_s, .kind = MenuRow::Kind::Toggle, .label = tr("Open at login"),
-                    .checked = atLogin.value(), .action = [&atLogin] { atLogin.set(!atLogin.value()); }});
+                          menu_action::OpenTerminal{shellQuote(m_toolPath)}));
+    rows.push_back(button(u"log"_s, tr("Show the log"), true, menu_action::ShowLog{}));
+    rows.push_back(toggle(u"notify"_s, tr("Notify me"), tray.notify, menu_action::ToggleNotify{}));
+    rows.push_back(toggle(u"at-login"_s, tr("Open at login"), tray.atLogin, menu_action::ToggleAtLogin{}));
     rows.push_back(divider(u"quit-divider"_s));
-    MenuRow quit = button(u"quit"_s, tr("Quit Kivo Bar"), true, m_platform.quit);
+    MenuRow quit = button(u"quit"_s, tr("Quit Kivo Bar"), true, menu_action::Quit{});
     quit.shortcut = u"Ctrl+Q"_s;
     rows.push_back(std::move(quit));
     return rows;

@@ -1,40 +1,35 @@
 #pragma once
 
 #include "menu_row.h"
-#include "status.h"
+#include "tray_state.h"
 
-#include <QUrl>
+#include <QString>
 
-#include <functional>
 #include <vector>
 
-class LoginToggle;
-class Service;
-
-/// The tray menu as rows computed from the model, the open-at-login flag and one look at the disk.
+/// The tray menu as rows computed from the tray's state: a pure function, tested without a desktop.
 class MenuContent {
 public:
-    /// What the rows need from the desktop besides the model.
-    struct Platform {
-        std::function<void(const QUrl&)> openUrl;           ///< the desktop's default handler; result ignored
-        std::function<void()> quit;                         ///< orderly application quit
-        std::function<bool(const QString&)> isExecutable;   ///< exists and the user may execute it
-        QString installBase;                                ///< root of the download host, no trailing slash
-    };
+    /// `toolPath` is the agent tool in the agent home; `installBase` the root of the download host,
+    /// with no trailing slash.
+    MenuContent(QString toolPath, QString installBase);
 
-    MenuContent(Service& service, LoginToggle& atLogin, Platform platform);
-
-    /// Every row in menu order, with `shown` false where its condition does not hold; main thread only.
-    std::vector<MenuRow> rows() const;
+    /// Every row in menu order, with `shown` false where its condition does not hold.
+    std::vector<MenuRow> rows(const TrayState& tray) const;
 
     /// The first row: how reachable this computer is, in words.
-    QString headline() const;
+    static QString headline(const Reach& state);
 
     /// A waiting session's row label; `detail` cut after 60 user-perceived characters.
     static QString sessionLabel(const NeedsYou& entry);
 
+    /// At most `count` user-perceived characters of `text`; a longer text is cut there and ends in "…".
+    static QString shortened(const QString& text, qsizetype count);
+
+    /// How many characters of a progress or failure line the menu shows; the tooltip shows it whole.
+    static constexpr qsizetype kLineCharacters = 200;
+
 private:
-    Service& m_service;
-    LoginToggle& m_atLogin;
-    Platform m_platform;
+    QString m_toolPath;
+    QString m_installBase;
 };

@@ -1,53 +1,106 @@
-#include "agent_home.h"
-#include "kivobar.h"
-#include "platform.h"
-#include "process_http_client.h"
+// kivobar-tray: the resident tray process that `kivobar` becomes when it shows the tray. It speaks the
+// panels' tray protocol over the session bus itself, so it loads QtCore and QtDBus and nothing more.
 
-#include <QApplication>
-#include <QFileInfo>
+#include "missing_tray.h"
+#include "panel_tray.h"
+#include "tray_app.h"
 
-#include <dlfcn.h>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QFile>
+#include <QProcess>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
-extern "C" __attribute__((visibility("default"))) int kivobarTrayMain(int argc, char** argv);
-
 namespace {
 
-// The fetch helper is installed beside this module, in the build tree and once installed alike.
-QString fetchHelperPath()
+void say(const QString& line)
 {
-    Dl_info module{};
-    if (::dladdr(reinterpret_cast<void*>(&kivobarTrayMain), &module) == 0 || !module.dli_fname)
-        return {};
-    return QFileInfo(QString::fromLocal8Bit(module.dli_fname)).absolutePath() + u"/kivobar-fetch"_s;
+    std::fprintf(stderr, "kivobar: %s\n", qPrintable(line));
+}
+
+// Only an X11 session can have a tray of the older XEmbed kind; on Wayland there never is one.
+bool isX11Session()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariable("XDG_SESSION_TYPE") != u"wayland"_s;
+}
+
+// Asks the widget tray program whether an XEmbed tray is there; `answer` runs on the event loop.
+void probeXEmbedTray(QObject* context, std::function<void(bool)> answer)
+{
+    auto* probe = new QProcess(context);
+    probe->setProgram(TrayApp::helperPath(u"kivobar-xembed"_s));
+    probe->setArguments({u"--probe"_s});
+    probe->setStandardInputFile(QProcess::nullDevice());
+    probe->setStandardOutputFile(QProcess::nullDevice());
+    probe->setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(probe, &QProcess::finished, context, [probe, answer](int code, QProcess::ExitStatus status) {
+        probe->deleteLater();
+        answer(status == QProcess::NormalExit && code == 0);
+    });
+    QObject::connect(probe, &QProcess::errorOccurred, context, [probe, answer](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            probe->deleteLater();
+            answer(false);
+        }
+    });
+    probe->start();
+}
+
+void sayNoTray()
+{
+    say(u"no system tray is running, so the icon cannot be shown yet; it appears as soon as one starts. "
+        "On GNOME, install the Debian package gnome-shell-extension-appindicator, then enable it in Extensions."_s);
 }
 
 }  // namespace
 
-/// The tray app's whole run, called by `kivobar` after it loaded this module; returns the exit status.
-int kivobarTrayMain(int argc, char** argv)
+int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(u"KivoBar"_s);
-    QApplication::setApplicationDisplayName(u"Kivo Bar"_s);
-    QApplication::setApplicationVersion(QStringLiteral(KIVOBAR_VERSION));
-    QApplication::setOrganizationDomain(u"kivo.io"_s);
-    QGuiApplication::setDesktopFileName(u"io.kivo.KivoBar"_s);
-    // The menu is the only widget, and closing it must not end the app.
-    QApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication application(argc, argv);
+    TrayApp::describeApplication();
 
-    const std::unique_ptr<Desktop> desktop = makeDesktop();
-    const std::unique_ptr<LoginItem> loginItem =
-        makeLoginItem(u"io.kivo.KivoBar"_s, QCoreApplication::applicationFilePath());
-    // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
-    // single https request was made, out of the tray for good.
-    ProcessHttpClient http(fetchHelperPath());
-    KivoBar bar(ServiceSetup{.home = agentHomeFromEnvironment(),
-                             .desktop = desktop.get(),
-                             .http = &http,
-                             .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
-                             .appVersion = QStringLiteral(KIVOBAR_VERSION)},
-                *loginItem, QStringLiteral(KIVOBAR_DOWNLOAD_BASE));
-    return QApplication::exec();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        say(u"cannot show the tray: no session bus (%1). Start it from a desktop session, or use "
+            "kivobar --status."_s.arg(bus.lastError().message()));
+        return 1;
+    }
+    PanelTray tray(bus, TrayApp::iconThemePath());
+    if (const std::optional<QString> refusal = tray.start()) {
+        say(u"cannot show the tray on the session bus: %1"_s.arg(*refusal));
+        return 1;
+    }
+    MissingTrayWatch missingTray;
+    QObject::connect(&tray, &PanelTray::hostPresenceChanged, &missingTray, &MissingTrayWatch::setHostPresent);
+    TrayApp app(tray);
+
+    QObject::connect(&missingTray, &MissingTrayWatch::missing, &application, [&application, argv](bool sinceStart) {
+        // A desktop that never showed a panel of the newer kind may have an XEmbed tray: the widget tray
+        // takes over for good. Only at start, while no action of ours can be under way.
+        if (!sinceStart || !isX11Session()) {
+            sayNoTray();
+            return;
+        }
+        probeXEmbedTray(&application, [argv](bool found) {
+            if (!found) {
+                sayNoTray();
+                return;
+            }
+            const QByteArray program = QFile::encodeName(TrayApp::helperPath(u"kivobar-xembed"_s));
+            ::execv(program.constData(), argv);
+            say(u"cannot start the widget tray %1: %2"_s.arg(QString::fromLocal8Bit(program),
+                                                              QString::fromLocal8Bit(std::strerror(errno))));
+            sayNoTray();
+        });
+    });
+    return QCoreApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <optional>
 
@@ -14,7 +15,7 @@ struct Command {
 };
 
 /// What the desktop offers for showing things to the user outside the app: terminal windows,
-/// a log viewer, and starting programs that nobody waits for.
+/// a log viewer, web pages, and starting programs that nobody waits for.
 class Desktop {
 public:
     virtual ~Desktop() = default;
@@ -28,4 +29,7 @@ public:
 
     /// Starts the program detached, streams inherited, never waited for. False when it could not start.
     virtual bool startDetached(const Command& command) = 0;
+
+    /// Hands the address to the desktop's default handler for it; whether that worked is not known.
+    virtual void openUrl(const QUrl& url) = 0;
 };

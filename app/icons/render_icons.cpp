@@ -1,16 +1,44 @@
-// kivobar-render-icons OUTDIR SIZES SVG...: draws each SVG at each of the comma-separated pixel sizes
-// into OUTDIR/<name>-<size>.png. Run at build time, so that the tray shows our images without
-// loading QtSvg, which would then stay in its memory for good.
+// kivobar-render-icons OUTDIR SIZES SVG...: draws each SVG at each of the comma-separated pixel sizes,
+// as OUTDIR/<name>-<size>.png for the widget tray and as OUTDIR/<name>-<size>.argb (ARGB32 pixels in
+// network byte order, as the panels' tray protocol carries them). Run at build time, so that neither
+// tray loads QtSvg, or QtGui at all for the one that speaks the protocol itself.
 
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QtEndian>
 
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray networkOrderPixels(const QImage& drawn)
+{
+    const QImage image = drawn.convertToFormat(QImage::Format_ARGB32);
+    QByteArray pixels;
+    pixels.reserve(qsizetype(image.width()) * image.height() * 4);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const quint32 pixel = qToBigEndian(line[x]);
+            pixels.append(reinterpret_cast<const char*>(&pixel), 4);
+        }
+    }
+    return pixels;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -31,14 +59,18 @@ int main(int argc, char** argv)
         }
         for (const QString& size : sizes) {
             const int pixels = size.toInt();
+            if (pixels <= 0) {
+                std::fprintf(stderr, "kivobar-render-icons: bad size %s\n", qPrintable(size));
+                return 1;
+            }
             QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
             image.fill(Qt::transparent);
             QPainter painter(&image);
             renderer.render(&painter);
             painter.end();
-            const QString output = outputDirectory + u'/' + QFileInfo(svg).completeBaseName() + u'-' + size + u".png"_s;
-            if (pixels <= 0 || !image.save(output)) {
-                std::fprintf(stderr, "kivobar-render-icons: cannot write %s\n", qPrintable(output));
+            const QString stem = outputDirectory + u'/' + QFileInfo(svg).completeBaseName() + u'-' + size;
+            if (!image.save(stem + u".png"_s) || !writeFile(stem + u".argb"_s, networkOrderPixels(image))) {
+                std::fprintf(stderr, "kivobar-render-icons: cannot write %s\n", qPrintable(stem));
                 return 1;
             }
         }

@@ -25,8 +25,12 @@ public:
         return true;
     }
 
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+
     /// Empty (the default) for a desktop that follows the log in a terminal.
     std::function<std::optional<Command>(const QString&)> logViewer;
     /// Every command passed to startDetached, oldest first.
     std::vector<Command> started;
+    /// Every address passed to openUrl, oldest first.
+    std::vector<QUrl> opened;
 };

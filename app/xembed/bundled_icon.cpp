@@ -1,6 +1,4 @@
-#include "status_icon.h"
-
-#include "service.h"
+#include "bundled_icon.h"
 
 #include <QColor>
 #include <QDir>
@@ -19,7 +17,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Our own images, drawn at build time at a few sizes (":/icons/<name>-<size>.png"). Its name, when
-// the icon theme has it, goes to the panel; its pixels are ours, so that the tray never loads QtSvg
+// the icon theme has it, goes to the tray; its pixels are ours, so that the app never loads QtSvg
 // to draw the theme's SVG.
 class BundledIconEngine : public QIconEngine {
 public:
@@ -99,32 +97,8 @@ private:
 
 }  // namespace
 
-QString icon(const Service& service)
+QIcon trayIcon(const QString& name, const QColor& colour)
 {
-    const std::optional<Status>& status = service.status();
-    if (status && status->needsYou && !status->needsYou->empty())
-        return kNeedsYouSymbol.toString();
-    if (service.state().is(Reach::Kind::Online))
-        return kOnlineSymbol.toString();
-    return kOfflineSymbol.toString();
-}
-
-QString themeIconName(const QString& symbol)
-{
-    if (symbol == kNeedsYouSymbol)
-        return u"kivobar-needs-you-symbolic"_s;
-    if (symbol == kOnlineSymbol)
-        return u"kivobar-online-symbolic"_s;
-    if (symbol == kOfflineSymbol)
-        return u"kivobar-offline-symbolic"_s;
-    return {};
-}
-
-QIcon trayIcon(const QString& symbol, const QColor& colour)
-{
-    const QString name = themeIconName(symbol);
-    if (name.isEmpty())
-        return {};
     // With a name from the theme the panel draws the icon itself, at its size and, for a symbolic
     // icon, in its own colours. Without one (a run from an unprepared build tree) it shows our pixels,
     // so these are drawn in the text colour to read on it.

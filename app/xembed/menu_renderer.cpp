@@ -10,25 +10,16 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Labels come from the model and from the agent's files, and are shown as written; but the text of a
-// QAction is read for mnemonics. Qt draws "&&" as "&". Qt 6.4's D-Bus menu turns the first "&" into
-// the "_" that marks a mnemonic there and passes everything else on unchanged, so a lone "_" would
-// vanish in the panel and "&&" would show doubled: there, "_" is doubled and only the first "&", which
-// then comes out as a mnemonic on the "&" itself and reads as one.
-QString actionText(const QString& label, MenuRenderer::Labels labels)
+// QAction is read for mnemonics, and Qt draws "&&" as "&".
+QString actionText(const QString& label)
 {
     QString text = label;
-    if (labels == MenuRenderer::Labels::Widget)
-        return text.replace(u'&', u"&&"_s);
-    text.replace(u'_', u"__"_s);
-    const qsizetype ampersand = text.indexOf(u'&');
-    if (ampersand >= 0)
-        text.insert(ampersand, u'&');
-    return text;
+    return text.replace(u'&', u"&&"_s);
 }
 
 }  // namespace
 
-MenuRenderer::MenuRenderer(QMenu& menu, Labels labels) : m_menu(menu), m_labels(labels) {}
+MenuRenderer::MenuRenderer(QMenu& menu, PickHandler onPick) : m_menu(menu), m_onPick(std::move(onPick)) {}
 
 MenuRenderer::~MenuRenderer()
 {
@@ -83,7 +74,7 @@ void MenuRenderer::apply(QAction& action, const MenuRow& row) const
     const bool divider = row.kind == MenuRow::Kind::Divider;
     if (action.isSeparator() != divider)
         action.setSeparator(divider);
-    const QString text = divider ? QString() : actionText(row.label, m_labels);
+    const QString text = divider ? QString() : actionText(row.label);
     if (action.text() != text)
         action.setText(text);
     const bool enabled = row.enabled && (row.kind == MenuRow::Kind::Button || row.kind == MenuRow::Kind::Toggle);
@@ -121,9 +112,9 @@ void MenuRenderer::trigger(const QString& id)
     // compares with that and puts the check mark back when the model did not follow the pick.
     if (found->action->isCheckable())
         found->row.checked = found->action->isChecked();
-    // A copy: the action may make the model change, and a render in the middle must not destroy the
-    // function while it runs.
-    const std::function<void()> action = found->row.action;
-    if (action)
-        action();
+    // A copy: the action may make the model change, and a render in the middle must not destroy it
+    // while it is handed on.
+    const MenuAction action = found->row.action;
+    if (m_onPick && !std::holds_alternative<std::monostate>(action))
+        m_onPick(action);
 }

@@ -21,14 +21,15 @@ MenuRow divider(const QString& id)
     return {.id = id, .kind = MenuRow::Kind::Divider};
 }
 
-MenuRow button(const QString& id, const QString& label, std::function<void()> action = {})
+MenuRow button(const QString& id, const QString& label, MenuAction action = menu_action::ShowLog{})
 {
     return {.id = id, .kind = MenuRow::Kind::Button, .label = label, .action = std::move(action)};
 }
 
-MenuRow toggle(const QString& id, const QString& label, bool checked, std::function<void()> action = {})
+MenuRow toggle(const QString& id, const QString& label, bool checked)
 {
-    return {.id = id, .kind = MenuRow::Kind::Toggle, .label = label, .checked = checked, .action = std::move(action)};
+    return {.id = id, .kind = MenuRow::Kind::Toggle, .label = label, .checked = checked,
+            .action = menu_action::ToggleAtLogin{}};
 }
 
 // A small menu of every kind: text, a hidden text, a divider, buttons (one hidden), a toggle and the quit row.
@@ -93,7 +94,8 @@ protected:
     QAction* action(int index) const { return m_menu.actions().value(index); }
 
     QMenu m_menu;
-    MenuRenderer m_renderer{m_menu};
+    std::vector<MenuAction> m_picked;
+    MenuRenderer m_renderer{m_menu, [this](const MenuAction& action) { m_picked.push_back(action); }};
     std::map<const QAction*, int> m_changes;
 };
 
@@ -126,7 +128,7 @@ TEST_F(MenuRendererTest, LeavesRowsThatLookTheSameUntouched)
     countChanges();
 
     std::vector<MenuRow> again = baseRows();
-    rowWithId(again, u"pause"_s).action = [] {};  // a new function alone is no change
+    rowWithId(again, u"pause"_s).action = menu_action::Quit{};  // what it does is not how it looks
     m_renderer.render(again);
 
     EXPECT_EQ(m_menu.actions(), before);
@@ -156,7 +158,7 @@ TEST_F(MenuRendererTest, ChangesOnlyTheActionWhoseRowChanged)
     };
     for (const Case& c : cases) {
         QMenu menu;
-        MenuRenderer renderer(menu);
+        MenuRenderer renderer(menu, {});
         renderer.render(baseRows());
         const QList<QAction*> before = menu.actions();
         std::map<const QAction*, int> changes;
@@ -204,25 +206,25 @@ TEST_F(MenuRendererTest, InsertsAndRemovesWaitingSessionsInPlace)
     EXPECT_EQ(changesOutside(nullptr), 0) << "rows that stayed were not touched";
 }
 
-TEST_F(MenuRendererTest, PickingRunsTheActionOfTheRowsShownLast)
+TEST_F(MenuRendererTest, PickingHandsOnWhatTheRowShownLastDoes)
 {
-    std::vector<QString> ran;
     std::vector<MenuRow> rows = baseRows();
-    rowWithId(rows, u"pause"_s).action = [&ran] { ran.push_back(u"first"_s); };
+    rowWithId(rows, u"pause"_s).action = menu_action::OpenUrl{QUrl(u"https://first.test"_s)};
     m_renderer.render(rows);
     QAction* pause = action(4);
 
-    rowWithId(rows, u"pause"_s).action = [&ran] { ran.push_back(u"second"_s); };
+    rowWithId(rows, u"pause"_s).action = menu_action::OpenUrl{QUrl(u"https://second.test"_s)};
     m_renderer.render(rows);
     pause->trigger();
+    action(0)->trigger();  // a text row does nothing
 
-    EXPECT_EQ(ran, std::vector<QString>{u"second"_s});
+    EXPECT_EQ(m_picked, std::vector<MenuAction>{menu_action::OpenUrl{QUrl(u"https://second.test"_s)}});
 }
 
 TEST_F(MenuRendererTest, PutsTheCheckMarkBackWhenTheModelRefusedAPick)
 {
+    // The login item refuses: the model stays off.
     std::vector<MenuRow> rows = baseRows();
-    rowWithId(rows, u"at-login"_s).action = [] {};  // the login item refuses: the model stays off
     m_renderer.render(rows);
     QAction* toggleAction = action(6);
 
@@ -235,22 +237,9 @@ TEST_F(MenuRendererTest, PutsTheCheckMarkBackWhenTheModelRefusedAPick)
 
 TEST(MenuRendererLabels, ShowAmpersandsAndUnderscoresAsWritten)
 {
-    // Qt draws "&&" as "&". Qt's D-Bus menu makes the first "&" a "_"; the panel draws "__" as "_" and
-    // "_&" as "&" (with a mnemonic on it).
-    struct Case { MenuRenderer::Labels labels; QString label; QString text; };
-    const Case cases[] = {
-        {MenuRenderer::Labels::Widget, u"via R&D, &&x_1"_s, u"via R&&D, &&&&x_1"_s},
-        {MenuRenderer::Labels::DBusMenu, u"via R&D, &&x_1"_s, u"via R&&D, &&x__1"_s},
-        {MenuRenderer::Labels::DBusMenu, u"my_repo"_s, u"my__repo"_s},
-        {MenuRenderer::Labels::DBusMenu, u"R&"_s, u"R&&"_s},
-    };
-    for (const Case& c : cases) {
-        QMenu menu;
-        MenuRenderer renderer(menu, c.labels);
-        renderer.render({text(u"headline"_s, c.label)});
-        EXPECT_EQ(menu.actions().at(0)->text(), c.text) << c.label.toStdString();
-        if (c.labels == MenuRenderer::Labels::Widget) {
-            EXPECT_EQ(menu.actions().at(0)->iconText(), c.label) << "Qt's own reading of the text";
-        }
-    }
+    QMenu menu;
+    MenuRenderer renderer(menu, {});
+    renderer.render({text(u"headline"_s, u"via R&D, &&x_1"_s)});
+    EXPECT_EQ(menu.actions().at(0)->text(), u"via R&&D, &&&&x_1"_s);
+    EXPECT_EQ(menu.actions().at(0)->iconText(), u"via R&D, &&x_1"_s) << "Qt's own reading of the text";
 }

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "dbus_types.h"
+#include "menu_export.h"
+
+#include <QDBusContext>
+#include <QObject>
+
+/// The tray's menu on the session bus, as the `com.canonical.dbusmenu` protocol (version 3) that
+/// panels read: the rows it is shown, with one signal to the panel for each change, or none.
+class DBusMenu : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ version)
+    Q_PROPERTY(QString TextDirection READ textDirection)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
+
+public:
+    /// `iconThemePath`: folders holding icon themes, for icons the items name.
+    explicit DBusMenu(QStringList iconThemePath, QObject* parent = nullptr);
+
+    /// Shows `rows` from now on; main thread.
+    void show(const std::vector<MenuRow>& rows);
+
+    /// What the panel is shown now.
+    const ExportedMenu& exported() const { return m_menu; }
+
+    uint version() const { return 3; }
+    QString textDirection() const;
+    QString status() const;
+    QStringList iconThemePath() const { return m_iconThemePath; }
+
+public Q_SLOTS:
+    Q_SCRIPTABLE uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                                DBusMenuLayoutItem& layout);
+    Q_SCRIPTABLE DBusMenuItemList GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
+    Q_SCRIPTABLE QDBusVariant GetProperty(int id, const QString& name);
+    Q_SCRIPTABLE void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
+    Q_SCRIPTABLE QList<int> EventGroup(const DBusMenuEventList& events);
+    Q_SCRIPTABLE bool AboutToShow(int id);
+    Q_SCRIPTABLE QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
+
+Q_SIGNALS:
+    Q_SCRIPTABLE void ItemsPropertiesUpdated(const DBusMenuItemList& updatedProps,
+                                             const DBusMenuItemKeysList& removedProps);
+    Q_SCRIPTABLE void LayoutUpdated(uint revision, int parent);
+    Q_SCRIPTABLE void ItemActivationRequested(int id, uint timestamp);
+
+    /// The user picked a row; emitted after the panel has had its answer.
+    void picked(const MenuAction& action);
+
+private:
+    void refuse(const QString& reason) const;
+    bool knows(int id) const;
+    QVariantMap propertiesOf(int id, const QStringList& names) const;
+    // False when there is no such item.
+    bool handleEvent(int id, const QString& eventId);
+
+    QStringList m_iconThemePath;
+    ExportedMenu m_menu;
+};

@@ -1,0 +1,47 @@
+#include "panel_tray.h"
+
+#include "dbus_menu.h"
+#include "icon_pixmaps.h"
+#include "status_notifier_item.h"
+#include "tray_host_watch.h"
+
+using namespace Qt::StringLiterals;
+
+PanelTray::PanelTray(QDBusConnection bus, QString iconThemePath, QObject* parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+    , m_menu(new DBusMenu(iconThemePath.isEmpty() ? QStringList() : QStringList{iconThemePath}, this))
+    , m_item(new StatusNotifierItem(iconThemePath, QDBusObjectPath(kMenuPath), iconPixmaps, this))
+    , m_hostWatch(new TrayHostWatch(m_bus, m_bus.baseService(), this))
+{
+    registerDBusTypes();
+    connect(m_menu, &DBusMenu::picked, this, [this](const MenuAction& action) { picked(action); });
+    connect(m_hostWatch, &TrayHostWatch::hostPresenceChanged, this, &PanelTray::hostPresenceChanged);
+}
+
+PanelTray::~PanelTray()
+{
+    m_bus.unregisterObject(kItemPath);
+    m_bus.unregisterObject(kMenuPath);
+}
+
+std::optional<QString> PanelTray::start()
+{
+    constexpr QDBusConnection::RegisterOptions kOptions = QDBusConnection::ExportScriptableSlots
+        | QDBusConnection::ExportScriptableSignals | QDBusConnection::ExportAllProperties;
+    if (!m_bus.registerObject(kMenuPath, m_menu, kOptions) || !m_bus.registerObject(kItemPath, m_item, kOptions))
+        return m_bus.lastError().isValid() ? m_bus.lastError().message() : u"the object paths are taken"_s;
+    m_hostWatch->start();
+    return std::nullopt;
+}
+
+void PanelTray::show(const TrayLook& look, const std::vector<MenuRow>& rows)
+{
+    m_menu->show(rows);
+    m_item->show(look);
+}
+
+bool PanelTray::hostPresent() const
+{
+    return m_hostWatch->hostPresent();
+}

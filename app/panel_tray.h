@@ -1,0 +1,41 @@
+#pragma once
+
+#include "tray_view.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+class DBusMenu;
+class StatusNotifierItem;
+class TrayHostWatch;
+
+/// The tray as panels show it over D-Bus: a StatusNotifierItem with its dbusmenu, registered with the
+/// panels' watcher whenever one runs. Needs the session bus only, never a display.
+class PanelTray : public QObject, public TrayView {
+    Q_OBJECT
+
+public:
+    /// `iconThemePath` holds an icon theme with our icons, for a run from the build tree; empty otherwise.
+    PanelTray(QDBusConnection bus, QString iconThemePath, QObject* parent = nullptr);
+    ~PanelTray() override;
+
+    /// Puts the item and its menu on the bus and starts looking for a panel; the reason when the bus refuses.
+    std::optional<QString> start();
+
+    void show(const TrayLook& look, const std::vector<MenuRow>& rows) override;
+
+    /// True while a panel shows the item.
+    bool hostPresent() const;
+
+    static constexpr QLatin1StringView kItemPath{"/StatusNotifierItem"};
+    static constexpr QLatin1StringView kMenuPath{"/MenuBar"};
+
+Q_SIGNALS:
+    void hostPresenceChanged(bool present);
+
+private:
+    QDBusConnection m_bus;
+    DBusMenu* m_menu = nullptr;
+    StatusNotifierItem* m_item = nullptr;
+    TrayHostWatch* m_hostWatch = nullptr;
+};

@@ -1,0 +1,74 @@
+#include "tray_app.h"
+
+#include "agent_home.h"
+#include "platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kAppId = u"io.kivo.KivoBar"_s;
+
+// The first of the paths, relative to this program's folder, that exists; empty when none does.
+QString besideThisProgram(std::initializer_list<QString> candidates)
+{
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString& candidate : candidates) {
+        const QString path = QDir::cleanPath(here.absoluteFilePath(candidate));
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// The program users start, for the login item: beside this one in the build tree, in the binary
+// folder once installed.
+QString launcherPath()
+{
+    const QString found = besideThisProgram({u"kivobar"_s, QStringLiteral(KIVOBAR_LAUNCHER_FROM_HELPERS)});
+    return found.isEmpty() ? QCoreApplication::applicationFilePath() : found;
+}
+
+}  // namespace
+
+TrayApp::TrayApp(TrayView& view)
+    : m_desktop(makeDesktop())
+    , m_loginItem(makeLoginItem(kAppId, launcherPath()))
+    // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
+    // single https request was made, out of the tray for good.
+    , m_http(helperPath(u"kivobar-fetch"_s))
+    , m_bar(std::make_unique<KivoBar>(ServiceSetup{.home = agentHomeFromEnvironment(),
+                                                   .desktop = m_desktop.get(),
+                                                   .http = &m_http,
+                                                   .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
+                                                   .appVersion = QStringLiteral(KIVOBAR_VERSION)},
+                                      *m_loginItem, *m_desktop, view, QStringLiteral(KIVOBAR_DOWNLOAD_BASE)))
+{
+}
+
+TrayApp::~TrayApp() = default;
+
+void TrayApp::describeApplication()
+{
+    QCoreApplication::setApplicationName(u"KivoBar"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KIVOBAR_VERSION));
+    QCoreApplication::setOrganizationName(u"Kivo"_s);
+    QCoreApplication::setOrganizationDomain(u"kivo.io"_s);
+}
+
+QString TrayApp::helperPath(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + u'/' + name;
+}
+
+QString TrayApp::iconThemePath()
+{
+    const QString icon = u"/hicolor/scalable/status/kivobar-online-symbolic.svg"_s;
+    const QString found =
+        besideThisProgram({u"../share/icons"_s + icon, QStringLiteral(KIVOBAR_ICONS_FROM_HELPERS) + icon});
+    return found.isEmpty() ? QString() : found.chopped(icon.size());
+}

@@ -1,0 +1,53 @@
+#include "tray_look.h"
+
+#include "menu_content.h"
+
+#include <QCoreApplication>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Panels read the tooltip as markup; an unescaped "&" or "<" from the agent would make it vanish.
+QString escaped(const QString& text)
+{
+    QString out = text;
+    return out.replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s);
+}
+
+}  // namespace
+
+QString icon(const TrayState& tray)
+{
+    if (!tray.needsYou.empty())
+        return kNeedsYouSymbol.toString();
+    if (tray.state.is(Reach::Kind::Online))
+        return kOnlineSymbol.toString();
+    return kOfflineSymbol.toString();
+}
+
+QString themeIconName(QStringView symbol)
+{
+    if (symbol == kNeedsYouSymbol)
+        return u"kivobar-needs-you-symbolic"_s;
+    if (symbol == kOnlineSymbol)
+        return u"kivobar-online-symbolic"_s;
+    if (symbol == kOfflineSymbol)
+        return u"kivobar-offline-symbolic"_s;
+    return {};
+}
+
+TrayLook trayLook(const TrayState& tray)
+{
+    QStringList lines;
+    if (const size_t waiting = tray.needsYou.size()) {
+        lines += waiting == 1 ? QCoreApplication::translate("TrayLook", "1 session needs you")
+                              : QCoreApplication::translate("TrayLook", "%1 sessions need you").arg(waiting);
+    }
+    if (tray.message)
+        lines += escaped(*tray.message);
+    return {.iconName = themeIconName(icon(tray)),
+            .needsAttention = !tray.needsYou.empty(),
+            .toolTipTitle = escaped(MenuContent::headline(tray.state)),
+            .toolTipText = lines.join(u'\n')};
+}

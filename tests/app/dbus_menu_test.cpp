@@ -1,0 +1,125 @@
+#include "dbus_menu.h"
+#include "menu_content.h"
+#include "qt_printers.h"
+#include "test_files.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+std::vector<MenuRow> menuFor(int sessions, bool paused = false)
+{
+    TrayState tray{.state = paused ? Reach::stopped() : Reach::online({u"eu-1"_s}, 1), .agentVersion = u"1.4.2"_s};
+    for (int i = 0; i < sessions; ++i)
+        tray.needsYou.push_back({.agent = u"coder"_s, .where = u"repo-%1"_s.arg(i), .run = u"r-%1"_s.arg(i)});
+    return MenuContent(u"/home/u/.kivo/bin/kivo"_s, u"https://get.kivo.test"_s).rows(tray);
+}
+
+int idOf(const DBusMenu& menu, const QString& rowId)
+{
+    for (const ExportedMenu::Item& item : menu.exported().items()) {
+        if (item.row.id == rowId)
+            return item.id;
+    }
+    ADD_FAILURE() << "no row " << rowId.toStdString();
+    return -1;
+}
+
+class DBusMenuTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        registerDBusTypes();
+        QObject::connect(&m_menu, &DBusMenu::LayoutUpdated, [this](uint revision, int parent) {
+            m_layouts.push_back({revision, parent});
+        });
+        QObject::connect(&m_menu, &DBusMenu::ItemsPropertiesUpdated,
+                         [this](const DBusMenuItemList& updated, const DBusMenuItemKeysList&) {
+            m_propertyUpdates.push_back(updated);
+        });
+        QObject::connect(&m_menu, &DBusMenu::picked, [this](const MenuAction& action) { m_picked.push_back(action); });
+    }
+
+    DBusMenu m_menu{{u"/build/share/icons"_s}};
+    std::vector<std::pair<uint, int>> m_layouts;
+    std::vector<DBusMenuItemList> m_propertyUpdates;
+    std::vector<MenuAction> m_picked;
+};
+
+}  // namespace
+
+TEST_F(DBusMenuTest, SendsOneSignalPerChangeAndNoneWhenNothingChanged)
+{
+    m_menu.show(menuFor(0));
+    m_menu.show(menuFor(0));
+    ASSERT_EQ(m_layouts.size(), 1u);
+    EXPECT_EQ(m_layouts.back(), std::make_pair(m_menu.exported().revision(), 0));
+
+    m_menu.show(menuFor(0, true));
+    EXPECT_EQ(m_layouts.size(), 1u);
+    EXPECT_EQ(m_propertyUpdates.size(), 1u) << "many rows changed, one signal";
+
+    m_menu.show(menuFor(1000, true));
+    m_menu.show(menuFor(0, true));
+    EXPECT_EQ(m_layouts.size(), 3u);
+    EXPECT_EQ(m_propertyUpdates.size(), 1u);
+}
+
+TEST_F(DBusMenuTest, ServesTheLayoutAndPropertiesAsAPanelAsksForThem)
+{
+    m_menu.show(menuFor(2));
+    DBusMenuLayoutItem layout;
+    const uint revision = m_menu.GetLayout(0, -1, {}, layout);
+    EXPECT_EQ(revision, m_menu.exported().revision());
+    EXPECT_EQ(layout.id, 0);
+    EXPECT_EQ(layout.properties.value(u"children-display"_s), u"submenu"_s);
+    ASSERT_EQ(layout.children.size(), qsizetype(menuFor(2).size()));
+    EXPECT_EQ(layout.children.front().properties.value(u"label"_s), u"Reachable from your devices \u00b7 via eu-1"_s);
+
+    DBusMenuLayoutItem onlyLabels;
+    m_menu.GetLayout(0, 1, {u"label"_s}, onlyLabels);
+    EXPECT_EQ(onlyLabels.children.front().properties.keys(), QStringList{u"label"_s});
+
+    DBusMenuLayoutItem rootAlone;
+    m_menu.GetLayout(0, 0, {}, rootAlone);
+    EXPECT_TRUE(rootAlone.children.isEmpty());
+
+    const int quit = idOf(m_menu, u"quit"_s);
+    const DBusMenuItemList group = m_menu.GetGroupProperties({quit, 99999}, {u"label"_s});
+    ASSERT_EQ(group.size(), 1) << "unknown ids are left out";
+    EXPECT_EQ(group.front().id, quit);
+    EXPECT_EQ(group.front().properties.value(u"label"_s), u"Quit Kivo Bar"_s);
+    EXPECT_EQ(m_menu.GetProperty(quit, u"label"_s).variant(), u"Quit Kivo Bar"_s);
+
+    QList<int> errors;
+    EXPECT_TRUE(m_menu.AboutToShowGroup({0, quit, 99999}, errors).isEmpty());
+    EXPECT_EQ(errors, QList<int>{99999});
+    EXPECT_FALSE(m_menu.AboutToShow(0));
+    EXPECT_EQ(m_menu.version(), 3u);
+}
+
+TEST_F(DBusMenuTest, AClickRunsTheRowsActionAfterTheCallReturnsAndOnlyForRowsThatCanBePicked)
+{
+    m_menu.show(menuFor(1));
+    m_menu.Event(idOf(m_menu, u"pause"_s), u"clicked"_s, QDBusVariant(0), 0);
+    EXPECT_TRUE(m_picked.empty()) << "not while the panel waits for its answer";
+    ASSERT_TRUE(waitUntil([this] { return m_picked.size() == 1; }));
+    EXPECT_EQ(m_picked.back(), MenuAction(menu_action::RunSteps{{pauseStep()}}));
+
+    // Hovering, a text row, a hidden row and an id that does not exist do nothing.
+    m_menu.Event(idOf(m_menu, u"quit"_s), u"hovered"_s, QDBusVariant(0), 0);
+    m_menu.Event(idOf(m_menu, u"headline"_s), u"clicked"_s, QDBusVariant(0), 0);
+    m_menu.Event(idOf(m_menu, u"resume"_s), u"clicked"_s, QDBusVariant(0), 0);
+    m_menu.Event(99999, u"clicked"_s, QDBusVariant(0), 0);
+    const QList<int> unknown = m_menu.EventGroup({{idOf(m_menu, u"log"_s), u"clicked"_s, QDBusVariant(0), 0},
+                                                  {424242, u"clicked"_s, QDBusVariant(0), 0}});
+    EXPECT_EQ(unknown, QList<int>{424242});
+    ASSERT_TRUE(waitUntil([this] { return m_picked.size() == 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_picked.size(), 2u);
+    EXPECT_EQ(m_picked.back(), MenuAction(menu_action::ShowLog{}));
+}

@@ -1,0 +1,148 @@
+#include "kivobar.h"
+
+#include "fake_desktop.h"
+#include "fake_platform.h"
+#include "test_files.h"
+#include "tray_view.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Records what it is shown; lets the test pick rows as a panel would.
+class FakeTrayView : public TrayView {
+public:
+    void show(const TrayLook& look, const std::vector<MenuRow>& rows) override { shows.push_back({look, rows}); }
+
+    void pick(const QString& id) const
+    {
+        for (const MenuRow& row : shows.back().rows) {
+            if (row.id == id) {
+                picked(row.action);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no row " << id.toStdString();
+    }
+
+    const MenuRow* row(const QString& id) const
+    {
+        for (const MenuRow& row : shows.back().rows) {
+            if (row.id == id)
+                return &row;
+        }
+        return nullptr;
+    }
+
+    struct Shown {
+        TrayLook look;
+        std::vector<MenuRow> rows;
+    };
+    std::vector<Shown> shows;
+};
+
+class KivoBarTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeFile(m_home + u"/bin/kivo"_s, "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/../calls\"\n", 0755);
+        writeFile(m_home + u"/host"_s, "");
+        writeStatus(R"(["eu-1"])", QDateTime::currentDateTimeUtc());
+    }
+
+    void writeStatus(const QByteArray& relays, const QDateTime& updatedAt)
+    {
+        writeFile(m_home + u"/run/status.json"_s,
+                  "{\"pid\": " + QByteArray::number(QCoreApplication::applicationPid())
+                      + R"(, "name": "n", "version": "1.4.2", "updated_at": ")"
+                      + updatedAt.toString(Qt::ISODate).toUtf8() + "\", \"relays\": " + relays + ", \"clients\": 1}");
+    }
+
+    void start()
+    {
+        m_bar = std::make_unique<KivoBar>(ServiceSetup{.home = m_home, .desktop = &m_desktop, .http = &m_http,
+                                                       .temporaryDirectory = m_scripts.path()},
+                                          m_loginItem, m_desktop, m_view, u"https://get.kivo.test"_s);
+        ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty(); }));
+    }
+
+    // Lets every posted update run.
+    void settle()
+    {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_scripts;
+    QString m_home = m_dir.path() + u"/.kivo"_s;
+    FakeDesktop m_desktop;
+    FakeHttpClient m_http;
+    FakeLoginItem m_loginItem;
+    FakeTrayView m_view;
+    std::unique_ptr<KivoBar> m_bar;
+};
+
+}  // namespace
+
+TEST_F(KivoBarTest, TellsTheViewOnlyWhenSomethingTheUserSeesChanged)
+{
+    start();
+    ASSERT_EQ(m_view.shows.size(), 1u);
+    EXPECT_EQ(m_view.shows.back().look.iconName, u"kivobar-online-symbolic"_s);
+    EXPECT_EQ(m_view.shows.back().rows.front().label, u"Reachable from your devices \u00b7 via eu-1"_s);
+
+    // The agent rewrites its record with a new time only: nothing to show.
+    writeStatus(R"(["eu-1"])", QDateTime::currentDateTimeUtc().addSecs(1));
+    m_bar->service().refresh();
+    settle();
+    EXPECT_EQ(m_view.shows.size(), 1u);
+
+    writeStatus(R"(["eu-1", "us-2"])", QDateTime::currentDateTimeUtc());
+    m_bar->service().refresh();
+    settle();
+    ASSERT_EQ(m_view.shows.size(), 2u) << "both assignments of one refresh make one showing";
+    EXPECT_EQ(m_view.shows.back().rows.front().label, u"Reachable from your devices \u00b7 via eu-1, us-2"_s);
+}
+
+TEST_F(KivoBarTest, CarriesOutWhatARowDoes)
+{
+    start();
+
+    m_view.pick(u"pause"_s);
+    ASSERT_TRUE(waitUntil([this] { return QFile::exists(m_home + u"/calls"_s); }));
+    ASSERT_TRUE(waitUntil([this] { return !m_bar->service().busy(); }));
+    QFile calls(m_home + u"/calls"_s);
+    ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
+    EXPECT_EQ(calls.readAll(), "down\n");
+
+    m_view.pick(u"dashboard"_s);
+    ASSERT_EQ(m_desktop.started.size(), 1u);
+    EXPECT_EQ(m_desktop.started.back().program, u"/fake/terminal"_s);
+
+    m_view.pick(u"at-login"_s);
+    EXPECT_EQ(m_loginItem.requests, std::vector{true});
+    ASSERT_TRUE(waitUntil([this] { return m_view.row(u"at-login"_s)->checked == true; }));
+
+    m_view.pick(u"notify"_s);
+    ASSERT_TRUE(waitUntil([this] { return m_view.row(u"notify"_s)->checked == false; }));
+}
+
+TEST_F(KivoBarTest, OpensTheNewerAppsAddressWithTheDesktop)
+{
+    m_http.responses[u"/bar/latest.json"_s] =
+        HttpResponse{200, R"({"version": "9.0.0", "url": "https://get.kivo.test/bar"})"};
+    ServiceSetup setup{.home = m_home, .desktop = &m_desktop, .http = &m_http,
+                       .releaseBase = QUrl(u"https://releases.test"_s), .appVersion = u"1.0.0"_s,
+                       .temporaryDirectory = m_scripts.path()};
+    KivoBar bar(setup, m_loginItem, m_desktop, m_view, u"https://get.kivo.test"_s);
+    ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty() && m_view.row(u"get-bar"_s)->shown; }));
+    m_view.pick(u"get-bar"_s);
+    EXPECT_EQ(m_desktop.opened, std::vector{QUrl(u"https://get.kivo.test/bar"_s)});
+}

@@ -1,0 +1,131 @@
+#include "menu_content.h"
+#include "menu_export.h"
+#include "qt_printers.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Kind = ExportedMenu::Change::Kind;
+
+MenuRow button(QString id, QString label)
+{
+    return {.id = std::move(id), .kind = MenuRow::Kind::Button, .label = std::move(label),
+            .action = menu_action::ShowLog{}};
+}
+
+std::vector<MenuRow> menuFor(const TrayState& tray)
+{
+    return MenuContent(u"/home/u/.kivo/bin/kivo"_s, u"https://get.kivo.test"_s).rows(tray);
+}
+
+TrayState waiting(int sessions)
+{
+    TrayState tray{.state = Reach::online({u"eu-1"_s}, 1), .agentVersion = u"1.4.2"_s};
+    for (int i = 0; i < sessions; ++i)
+        tray.needsYou.push_back({.agent = u"coder"_s, .where = u"repo-%1"_s.arg(i), .run = u"r-%1"_s.arg(i)});
+    return tray;
+}
+
+std::vector<int> ids(const ExportedMenu& menu)
+{
+    std::vector<int> out;
+    for (const ExportedMenu::Item& item : menu.items())
+        out.push_back(item.id);
+    return out;
+}
+
+}  // namespace
+
+TEST(ExportedMenu, GivesEachKindOfRowItsProtocolProperties)
+{
+    MenuRow text{.id = u"t"_s, .kind = MenuRow::Kind::Text, .label = u"a_b & c"_s};
+    MenuRow hidden = button(u"h"_s, u"Hidden"_s);
+    hidden.shown = false;
+    hidden.enabled = false;
+    MenuRow quit = button(u"q"_s, u"Quit"_s);
+    quit.shortcut = u"Ctrl+Q"_s;
+    const MenuRow toggle{.id = u"g"_s, .kind = MenuRow::Kind::Toggle, .label = u"On"_s, .checked = true};
+
+    struct Case { MenuRow row; QVariantMap expected; };
+    const Case cases[] = {
+        {text, {{u"label"_s, u"a__b & c"_s}, {u"enabled"_s, false}}},
+        {{.id = u"d"_s, .kind = MenuRow::Kind::Divider}, {{u"type"_s, u"separator"_s}}},
+        {button(u"b"_s, u"Pick"_s), {{u"label"_s, u"Pick"_s}}},
+        {hidden, {{u"label"_s, u"Hidden"_s}, {u"enabled"_s, false}, {u"visible"_s, false}}},
+        {toggle, {{u"label"_s, u"On"_s}, {u"toggle-type"_s, u"checkmark"_s}, {u"toggle-state"_s, 1}}},
+        {quit, {{u"label"_s, u"Quit"_s},
+                {u"shortcut"_s, QVariant::fromValue(QList<QStringList>{{u"Control"_s, u"q"_s}})}}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ExportedMenu::properties(c.row), c.expected) << c.row.id.toStdString();
+}
+
+TEST(ExportedMenu, TellsThePanelOnlyWhatChangedWithOneSignal)
+{
+    ExportedMenu menu;
+    EXPECT_EQ(menu.update(menuFor(waiting(0))).kind, Kind::Layout) << "the first rows are a new layout";
+    const uint revision = menu.revision();
+    const std::vector<int> before = ids(menu);
+
+    EXPECT_EQ(menu.update(menuFor(waiting(0))).kind, Kind::None);
+
+    TrayState paused = waiting(0);
+    paused.state = Reach::stopped();
+    paused.message = u"error: not signed in"_s;
+    const ExportedMenu::Change change = menu.update(menuFor(paused));
+    EXPECT_EQ(change.kind, Kind::Properties);
+    EXPECT_EQ(menu.revision(), revision);
+    EXPECT_EQ(ids(menu), before) << "rows keep their ids";
+    // Headline relabelled; device line, pause hidden; message and resume shown.
+    const auto idOf = [&](const char* row) {
+        for (const ExportedMenu::Item& item : menu.items())
+            if (item.row.id == QLatin1StringView(row))
+                return item.id;
+        return -1;
+    };
+    std::map<int, QVariantMap> updated(change.updated.begin(), change.updated.end());
+    std::map<int, QStringList> removed(change.removed.begin(), change.removed.end());
+    EXPECT_EQ(updated.size(), 4u);
+    EXPECT_EQ(updated[idOf("headline")], (QVariantMap{{u"label"_s, u"Kivo is paused: this computer is unreachable"_s}}));
+    EXPECT_EQ(updated[idOf("devices")], (QVariantMap{{u"label"_s, u""_s}, {u"visible"_s, false}}));
+    EXPECT_EQ(updated[idOf("message")], (QVariantMap{{u"label"_s, u"error: not signed in"_s}}));
+    EXPECT_EQ(updated[idOf("pause")], (QVariantMap{{u"visible"_s, false}}));
+    EXPECT_EQ(removed[idOf("message")], QStringList{u"visible"_s}) << "back at its default: shown";
+    EXPECT_EQ(removed[idOf("resume")], QStringList{u"visible"_s});
+}
+
+TEST(ExportedMenu, SendsOneLayoutChangeWhenAThousandRowsComeAndGo)
+{
+    ExportedMenu menu;
+    menu.update(menuFor(waiting(0)));
+    const uint revision = menu.revision();
+    const int headline = menu.items().front().id;
+
+    const ExportedMenu::Change many = menu.update(menuFor(waiting(1000)));
+    EXPECT_EQ(many.kind, Kind::Layout);
+    EXPECT_EQ(menu.revision(), revision + 1);
+    EXPECT_EQ(menu.items().size(), menuFor(waiting(1000)).size());
+    EXPECT_EQ(menu.update(menuFor(waiting(1000))).kind, Kind::None);
+
+    EXPECT_EQ(menu.update(menuFor(waiting(0))).kind, Kind::Layout);
+    EXPECT_EQ(menu.revision(), revision + 2);
+    EXPECT_EQ(menu.items().front().id, headline) << "the fixed rows keep their ids through it all";
+}
+
+TEST(ExportedMenu, FindsItemsByIdAndKeepsTheNewestActionOfARowThatLooksTheSame)
+{
+    ExportedMenu menu;
+    MenuRow row = button(u"get-bar"_s, u"Get Kivo Bar 2.0.0\u2026"_s);
+    row.action = menu_action::OpenUrl{QUrl(u"https://a.test"_s)};
+    menu.update({row});
+    const int id = menu.items().front().id;
+    row.action = menu_action::OpenUrl{QUrl(u"https://b.test"_s)};
+    EXPECT_EQ(menu.update({row}).kind, Kind::None);
+    ASSERT_NE(menu.find(id), nullptr);
+    EXPECT_EQ(menu.find(id)->row.action, MenuAction(menu_action::OpenUrl{QUrl(u"https://b.test"_s)}));
+    EXPECT_EQ(menu.find(ExportedMenu::kRootId), nullptr);
+    EXPECT_EQ(menu.find(id + 1), nullptr);
+}
