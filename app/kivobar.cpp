@@ -7,11 +7,14 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+const QString kNotifyKey = u"notify"_s;
 
 bool isExecutableFile(const QString& path)
 {
@@ -26,15 +29,16 @@ struct Overloaded : Handlers... {
 
 }  // namespace
 
-KivoBar::KivoBar(ServiceSetup setup, LoginItem& loginItem, Desktop& desktop, TrayView& view, QString installBase,
-                 QObject* parent)
+KivoBar::KivoBar(ServiceSetup setup, Platform platform, TrayView& view, QString installBase, QObject* parent)
     : QObject(parent)
     , m_setup(std::move(setup))
-    , m_loginItem(loginItem)
-    , m_desktop(desktop)
+    , m_platform(platform)
     , m_view(view)
+    , m_alerts(platform.notifier, [this](const NeedsYou& entry) { service().open(entry); })
     , m_installBase(std::move(installBase))
+    , m_notify(platform.settings.value(kNotifyKey, true).toBool())
 {
+    m_alerts.setEnabled(m_notify);
     m_view.setPickHandler([this](const MenuAction& action) { perform(action); });
     QTimer::singleShot(0, this, &KivoBar::start);
 }
@@ -52,8 +56,10 @@ void KivoBar::start()
 {
     Service& model = service();
     m_content.emplace(model.toolPath(), m_installBase);
-    m_atLogin = std::make_unique<LoginToggle>(m_loginItem, model);
+    m_atLogin = std::make_unique<LoginToggle>(m_platform.loginItem, model);
     connect(&model, &Service::changed, this, &KivoBar::scheduleUpdate);
+    connect(&model, &Service::runFailed, this,
+            [this](const QString& title, const QString& line) { m_alerts.onRunFailed(title, line); });
     connect(m_atLogin.get(), &LoginToggle::changed, this, &KivoBar::scheduleUpdate);
     update();
 }
@@ -78,7 +84,13 @@ void KivoBar::update()
     if (m_shown == state)
         return;
     m_view.show(trayLook(state), m_content->rows(state));
+    m_alerts.onWaiting(state.needsYou, state.agentVersion.has_value());
     m_shown = std::move(state);
+}
+
+void KivoBar::trayMissing()
+{
+    m_alerts.onTrayMissing();
 }
 
 void KivoBar::perform(const MenuAction& action)
@@ -91,10 +103,12 @@ void KivoBar::perform(const MenuAction& action)
         [&model](const menu_action::OpenTerminal& open) { model.openTerminal(open.commandLine); },
         [&model](const menu_action::OpenSession& open) { model.open(open.entry); },
         [&model](const menu_action::ShowLog&) { model.showLog(); },
-        [this](const menu_action::OpenUrl& open) { m_desktop.openUrl(open.url); },
+        [this](const menu_action::OpenUrl& open) { m_platform.desktop.openUrl(open.url); },
         [this](const menu_action::ToggleAtLogin&) { m_atLogin->set(!m_atLogin->value()); },
         [this](const menu_action::ToggleNotify&) {
             m_notify = !m_notify;
+            m_alerts.setEnabled(m_notify);
+            m_platform.settings.setValue(kNotifyKey, m_notify);
             scheduleUpdate();
         },
         [](const menu_action::Quit&) { QCoreApplication::quit(); },

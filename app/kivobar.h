@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts.h"
 #include "menu_content.h"
 #include "service.h"
 #include "tray_state.h"
@@ -14,6 +15,8 @@
 class Desktop;
 class LoginItem;
 class LoginToggle;
+class Notifier;
+class QSettings;
 class TrayView;
 
 /// The tray app: the one model, and the icon and menu that follow it in a view. Reads the model after
@@ -22,10 +25,17 @@ class KivoBar : public QObject {
     Q_OBJECT
 
 public:
-    /// Starts once the event loop runs. `loginItem`, `desktop`, `view` and what `setup` points to must
-    /// outlive the app; `installBase` is the root of the download host, without a trailing slash.
-    KivoBar(ServiceSetup setup, LoginItem& loginItem, Desktop& desktop, TrayView& view, QString installBase,
-            QObject* parent = nullptr);
+    /// What the app uses of the desktop; everything must outlive the app.
+    struct Platform {
+        LoginItem& loginItem;
+        Desktop& desktop;
+        Notifier& notifier;
+        QSettings& settings;  ///< keeps the user's choices across restarts
+    };
+
+    /// Starts once the event loop runs. What `setup` points to must outlive the app; `installBase` is the
+    /// root of the download host, without a trailing slash.
+    KivoBar(ServiceSetup setup, Platform platform, TrayView& view, QString installBase, QObject* parent = nullptr);
     ~KivoBar() override;
 
     /// The one model, made the first time it is asked for and kept for the life of the app.
@@ -37,21 +47,24 @@ public:
     /// Carries out what a picked row does; main thread.
     void perform(const MenuAction& action);
 
+    /// No panel has shown the tray for a while: tells the user, if they want to be told.
+    void trayMissing();
+
 private:
     void start();
     void scheduleUpdate();
     void update();
 
     ServiceSetup m_setup;
-    LoginItem& m_loginItem;
-    Desktop& m_desktop;
+    Platform m_platform;
     TrayView& m_view;
+    Alerts m_alerts;
     QString m_installBase;
     std::optional<MenuContent> m_content;  // made with the model: it names the model's agent tool
 
     std::unique_ptr<Service> m_service;
     std::unique_ptr<LoginToggle> m_atLogin;
-    bool m_notify = true;
+    bool m_notify;
     std::optional<TrayState> m_shown;
     bool m_updatePending = false;
 };

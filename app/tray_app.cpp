@@ -1,6 +1,5 @@
 #include "tray_app.h"
 
-#include "agent_home.h"
 #include "platform.h"
 
 #include <QCoreApplication>
@@ -35,18 +34,20 @@ QString launcherPath()
 
 }  // namespace
 
-TrayApp::TrayApp(TrayView& view)
+TrayApp::TrayApp(TrayView& view, const QString& agentHome)
     : m_desktop(makeDesktop())
     , m_loginItem(makeLoginItem(kAppId, launcherPath()))
+    , m_notifier(makeNotifier())
     // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
     // single https request was made, out of the tray for good.
     , m_http(helperPath(u"kivobar-fetch"_s))
-    , m_bar(std::make_unique<KivoBar>(ServiceSetup{.home = agentHomeFromEnvironment(),
+    , m_bar(std::make_unique<KivoBar>(ServiceSetup{.home = agentHome,
                                                    .desktop = m_desktop.get(),
                                                    .http = &m_http,
                                                    .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
                                                    .appVersion = QStringLiteral(KIVOBAR_VERSION)},
-                                      *m_loginItem, *m_desktop, view, QStringLiteral(KIVOBAR_DOWNLOAD_BASE)))
+                                      KivoBar::Platform{*m_loginItem, *m_desktop, *m_notifier, m_settings}, view,
+                                      QStringLiteral(KIVOBAR_DOWNLOAD_BASE)))
 {
 }
 

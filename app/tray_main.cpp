@@ -1,6 +1,8 @@
 // kivobar-tray: the resident tray process that `kivobar` becomes when it shows the tray. It speaks the
 // panels' tray protocol over the session bus itself, so it loads QtCore and QtDBus and nothing more.
 
+#include "agent_home.h"
+#include "instance_lock.h"
 #include "missing_tray.h"
 #include "panel_tray.h"
 #include "tray_app.h"
@@ -8,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -68,6 +71,14 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     TrayApp::describeApplication();
 
+    const QString home = QDir(agentHomeFromEnvironment()).absolutePath();
+    InstanceLock lock(InstanceLock::userDirectory(), home);
+    if (lock.heldElsewhere()) {
+        say(u"already running for the agent home %1%2; not starting another."_s.arg(
+            home, lock.holder() ? u" (process %1)"_s.arg(*lock.holder()) : QString()));
+        return 0;
+    }
+
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         say(u"cannot show the tray: no session bus (%1). Start it from a desktop session, or use "
@@ -81,25 +92,31 @@ int main(int argc, char** argv)
     }
     MissingTrayWatch missingTray;
     QObject::connect(&tray, &PanelTray::hostPresenceChanged, &missingTray, &MissingTrayWatch::setHostPresent);
-    TrayApp app(tray);
+    TrayApp app(tray, home);
 
-    QObject::connect(&missingTray, &MissingTrayWatch::missing, &application, [&application, argv](bool sinceStart) {
+    const auto noTray = [&app] {
+        sayNoTray();
+        app.bar().trayMissing();
+    };
+    QObject::connect(&missingTray, &MissingTrayWatch::missing, &application,
+                     [&application, argv, noTray, &lock](bool sinceStart) {
         // A desktop that never showed a panel of the newer kind may have an XEmbed tray: the widget tray
         // takes over for good. Only at start, while no action of ours can be under way.
         if (!sinceStart || !isX11Session()) {
-            sayNoTray();
+            noTray();
             return;
         }
-        probeXEmbedTray(&application, [argv](bool found) {
+        probeXEmbedTray(&application, [argv, noTray, &lock](bool found) {
             if (!found) {
-                sayNoTray();
+                noTray();
                 return;
             }
+            lock.keepAcrossExec();
             const QByteArray program = QFile::encodeName(TrayApp::helperPath(u"kivobar-xembed"_s));
             ::execv(program.constData(), argv);
             say(u"cannot start the widget tray %1: %2"_s.arg(QString::fromLocal8Bit(program),
                                                               QString::fromLocal8Bit(std::strerror(errno))));
-            sayNoTray();
+            noTray();
         });
     });
     return QCoreApplication::exec();

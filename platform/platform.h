@@ -2,6 +2,7 @@
 
 #include "desktop.h"
 #include "login_item.h"
+#include "notifier.h"
 
 #include <QString>
 
@@ -12,3 +13,6 @@ std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& ex
 
 /// The desktop of this session, as the process environment describes it.
 std::unique_ptr<Desktop> makeDesktop();
+
+/// The desktop's notifications on this session's bus, in the app's name.
+std::unique_ptr<Notifier> makeNotifier();

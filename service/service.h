@@ -91,6 +91,8 @@ public:
 Q_SIGNALS:
     /// Emitted right after each assignment to a published property.
     void changed(Service::Property property);
+    /// A run of steps failed at the step with `title`; emitted after `message` holds `line`.
+    void runFailed(const QString& title, const QString& line);
 
 private:
     void setState(Reach state);

@@ -1,12 +1,14 @@
 #include "kivobar.h"
 
 #include "fake_desktop.h"
+#include "fake_notifier.h"
 #include "fake_platform.h"
 #include "test_files.h"
 #include "tray_view.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,9 +70,11 @@ protected:
     {
         m_bar = std::make_unique<KivoBar>(ServiceSetup{.home = m_home, .desktop = &m_desktop, .http = &m_http,
                                                        .temporaryDirectory = m_scripts.path()},
-                                          m_loginItem, m_desktop, m_view, u"https://get.kivo.test"_s);
+                                          platform(), m_view, u"https://get.kivo.test"_s);
         ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty(); }));
     }
+
+    KivoBar::Platform platform() { return {m_loginItem, m_desktop, m_notifier, m_settings}; }
 
     // Lets every posted update run.
     void settle()
@@ -85,6 +89,8 @@ protected:
     FakeDesktop m_desktop;
     FakeHttpClient m_http;
     FakeLoginItem m_loginItem;
+    FakeNotifier m_notifier;
+    QSettings m_settings{m_dir.path() + u"/settings.ini"_s, QSettings::IniFormat};
     FakeTrayView m_view;
     std::unique_ptr<KivoBar> m_bar;
 };
@@ -132,6 +138,38 @@ TEST_F(KivoBarTest, CarriesOutWhatARowDoes)
 
     m_view.pick(u"notify"_s);
     ASSERT_TRUE(waitUntil([this] { return m_view.row(u"notify"_s)->checked == false; }));
+    EXPECT_EQ(m_settings.value(u"notify"_s), false) << "kept for the next start";
+}
+
+TEST_F(KivoBarTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
+{
+    writeFile(m_home + u"/bin/kivo"_s, "#!/bin/sh\necho 'error: not signed in'\nexit 1\n", 0755);
+    start();
+    const auto statusWith = [this](const QByteArray& needsYou) {
+        writeFile(m_home + u"/run/status.json"_s,
+                  "{\"pid\": " + QByteArray::number(QCoreApplication::applicationPid())
+                      + R"(, "name": "n", "version": "1.4.2", "updated_at": ")"
+                      + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8()
+                      + R"(", "relays": ["eu-1"], "clients": 1, "needs_you": )" + needsYou + "}");
+        m_bar->service().refresh();
+        settle();
+    };
+    statusWith(R"([{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "k-7"}])");
+    ASSERT_EQ(m_notifier.shown.size(), 1u);
+    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"claude \u00b7 ~/src/kivo"_s);
+    EXPECT_EQ(m_notifier.shown.back().notification.body, u"Wants to run the tests"_s);
+    m_notifier.invoke(m_notifier.shown.back().id, u"open"_s);
+    ASSERT_EQ(m_desktop.started.size(), 1u) << "Open jumps to the session in a terminal";
+
+    m_view.pick(u"pause"_s);
+    ASSERT_TRUE(waitUntil([this] { return m_notifier.shown.size() == 2; }));
+    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"Stopping\u2026"_s);
+    EXPECT_EQ(m_notifier.shown.back().notification.body, u"error: not signed in"_s);
+
+    m_view.pick(u"notify"_s);
+    settle();
+    statusWith(R"([{"agent": "codex", "where": "~/src/app"}])");
+    EXPECT_EQ(m_notifier.shown.size(), 2u) << "silenced";
 }
 
 TEST_F(KivoBarTest, OpensTheNewerAppsAddressWithTheDesktop)
@@ -141,7 +179,7 @@ TEST_F(KivoBarTest, OpensTheNewerAppsAddressWithTheDesktop)
     ServiceSetup setup{.home = m_home, .desktop = &m_desktop, .http = &m_http,
                        .releaseBase = QUrl(u"https://releases.test"_s), .appVersion = u"1.0.0"_s,
                        .temporaryDirectory = m_scripts.path()};
-    KivoBar bar(setup, m_loginItem, m_desktop, m_view, u"https://get.kivo.test"_s);
+    KivoBar bar(setup, platform(), m_view, u"https://get.kivo.test"_s);
     ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty() && m_view.row(u"get-bar"_s)->shown; }));
     m_view.pick(u"get-bar"_s);
     EXPECT_EQ(m_desktop.opened, std::vector{QUrl(u"https://get.kivo.test/bar"_s)});

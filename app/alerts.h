@@ -1,0 +1,60 @@
+#pragma once
+
+#include "notifier.h"
+#include "status.h"
+
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+/// Which waiting sessions came and which went between two readings of the list. An entry is its whole
+/// value, so duplicates in a list count once; each list keeps the order of the later reading.
+struct WaitingNews {
+    std::vector<NeedsYou> arrived;
+    std::vector<NeedsYou> left;
+
+    friend bool operator==(const WaitingNews&, const WaitingNews&) = default;
+};
+
+/// The news from `before` to `now`.
+WaitingNews waitingNews(const std::vector<NeedsYou>& before, const std::vector<NeedsYou>& now);
+
+/// Tells the user through desktop notifications what they would otherwise see only by opening the menu:
+/// sessions that start waiting, a failed action, a missing terminal, a missing tray. Main thread only.
+class Alerts {
+public:
+    /// How many new sessions get a notification each; more than that share one.
+    static constexpr size_t kSessionsEach = 3;
+
+    /// `openSession` does what picking the session's menu row does.
+    Alerts(Notifier& notifier, std::function<void(const NeedsYou&)> openSession);
+
+    /// Off silences every notification; those already shown stay until they go by themselves.
+    void setEnabled(bool on) { m_enabled = on; }
+
+    /// Takes a new reading of the waiting sessions; with `hasRecord` false there was no status record to
+    /// read, which says nothing about the sessions. The first reading only tells what was already waiting.
+    void onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord);
+
+    /// A run of steps failed at the step with `title`; `line` is its failure line.
+    void onRunFailed(const QString& title, const QString& line);
+
+    /// A row needed a terminal and none was found.
+    void onTerminalMissing();
+
+    /// No panel has shown the tray for a while.
+    void onTrayMissing();
+
+private:
+    void show(const Notification& notification, Notifier::ActionHandler onAction = {});
+
+    Notifier& m_notifier;
+    std::function<void(const NeedsYou&)> m_openSession;
+    bool m_enabled = true;
+    std::optional<std::vector<NeedsYou>> m_waiting;  // the last reading with a record
+    QHash<NeedsYou, Notifier::Id> m_sessionNotes;
+    std::vector<std::pair<std::vector<NeedsYou>, Notifier::Id>> m_groupNotes;  // "N more", with whom they count
+};
