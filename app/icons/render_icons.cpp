@@ -2,7 +2,11 @@
 // sizes, as OUTDIR/<name>-<size>.png for the widget tray and as OUTDIR/<name>-<size>.argb (ARGB32
 // pixels in network byte order, as the panels' tray protocol carries them). Run at build time, so that
 // neither tray loads QtSvg, or QtGui at all for the one that speaks the protocol itself.
+//
+// kivobar-render-icons --app OUTDIR SIZES SVG...: draws each full-colour icon as it is, as
+// OUTDIR/<size>x<size>/apps/<name>.png, the layout of an icon theme.
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -142,15 +146,24 @@ bool writeTrayIcon(QSvgRenderer& renderer, int pixels, const QString& outputDire
     return image.save(stem + u".png"_s) && writeFile(stem + u".argb"_s, networkOrderPixels(image));
 }
 
+bool writeAppIcon(QSvgRenderer& renderer, int pixels, const QString& outputDirectory, const QString& name)
+{
+    const QString folder = u"%1/%2x%2/apps"_s.arg(outputDirectory).arg(pixels);
+    return QDir().mkpath(folder) && drawn(renderer, pixels).save(folder + u'/' + name + u".png"_s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    const bool appIcons = !arguments.isEmpty() && arguments.constFirst() == u"--app"_s;
+    if (appIcons)
+        arguments.removeFirst();
     if (arguments.size() < 3) {
-        std::fputs("usage: kivobar-render-icons OUTDIR SIZES SVG...\n", stderr);
+        std::fputs("usage: kivobar-render-icons [--app] OUTDIR SIZES SVG...\n", stderr);
         return 2;
     }
     const QString outputDirectory = arguments.at(0);
@@ -170,7 +183,9 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "kivobar-render-icons: bad size %s\n", qPrintable(size));
                 return 1;
             }
-            if (!writeTrayIcon(renderer, pixels, outputDirectory, name)) {
+            const bool written = appIcons ? writeAppIcon(renderer, pixels, outputDirectory, name)
+                                          : writeTrayIcon(renderer, pixels, outputDirectory, name);
+            if (!written) {
                 std::fprintf(stderr, "kivobar-render-icons: cannot write %s at %d px\n", qPrintable(name), pixels);
                 return 1;
             }

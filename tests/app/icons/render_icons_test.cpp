@@ -1,4 +1,4 @@
-// Reads the icons the build drew (KIVOBAR_TRAY_PIXMAPS) as a panel would show them.
+// Reads the icons the build drew (KIVOBAR_TRAY_PIXMAPS, KIVOBAR_ICON_THEME) as a panel would show them.
 
 #include <QByteArray>
 #include <QFile>
@@ -127,5 +127,18 @@ TEST(TrayPixmaps, ProtocolPixelsAreTheImagesPixels)
                                  image.pixel(x, y);
             EXPECT_EQ(differing, 0) << icon << " at " << size;
         }
+    }
+}
+
+// Each drawing sits in the theme folder named for its size, which is the size a desktop asks for.
+TEST(AppIcon, DrawnAtTheSizeOfItsThemeFolder)
+{
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString path = QStringLiteral(KIVOBAR_ICON_THEME "/%1x%1/apps/io.kivo.KivoBar.png").arg(size);
+        const QImage image(path);
+        ASSERT_FALSE(image.isNull()) << qPrintable(path);
+        EXPECT_EQ(image.size(), QSize(size, size)) << qPrintable(path);
+        // Drawn, not blank: the badge fills the middle.
+        EXPECT_EQ(qAlpha(image.pixel(size / 2, size / 2)), 255) << qPrintable(path);
     }
 }
