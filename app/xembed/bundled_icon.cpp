@@ -1,6 +1,5 @@
 #include "bundled_icon.h"
 
-#include <QColor>
 #include <QDir>
 #include <QIcon>
 #include <QIconEngine>
@@ -10,7 +9,6 @@
 #include <QPixmap>
 
 #include <map>
-#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -21,8 +19,7 @@ namespace {
 // to draw the theme's SVG.
 class BundledIconEngine : public QIconEngine {
 public:
-    BundledIconEngine(QString name, QString themeName, std::optional<QColor> tint)
-        : m_name(std::move(name)), m_themeName(std::move(themeName)), m_tint(std::move(tint))
+    BundledIconEngine(QString name, QString themeName) : m_name(std::move(name)), m_themeName(std::move(themeName))
     {
         // Matched by hand: a name filter would load the regular expression library for good.
         const QString prefix = m_name + u'-';
@@ -71,12 +68,6 @@ public:
         QImage image = reader.read();
         if (image.width() != side)
             image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        if (m_tint) {
-            image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            QPainter painter(&image);
-            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            painter.fillRect(image.rect(), *m_tint);
-        }
         return QPixmap::fromImage(std::move(image));
     }
 
@@ -91,18 +82,16 @@ public:
 private:
     QString m_name;
     QString m_themeName;
-    std::optional<QColor> m_tint;
     std::map<int, QString> m_files;  // by size in pixels
 };
 
 }  // namespace
 
-QIcon trayIcon(const QString& name, const QColor& colour)
+QIcon trayIcon(const QString& name, const QColor& /*colour*/)
 {
     // With a name from the theme the panel draws the icon itself, at its size and, for a symbolic
-    // icon, in its own colours. Without one (a run from an unprepared build tree) it shows our pixels,
-    // so these are drawn in the text colour to read on it.
-    if (QIcon::hasThemeIcon(name))
-        return QIcon(new BundledIconEngine(name, name, std::nullopt));
-    return QIcon(new BundledIconEngine(name, QString(), colour));
+    // icon, in its own colours. Without one (a run from an unprepared build tree) it shows our pixels
+    // as they are: they read on light and dark panels alike, which the palette's text colour, taken
+    // from the app rather than from the panel, need not.
+    return QIcon(new BundledIconEngine(name, QIcon::hasThemeIcon(name) ? name : QString()));
 }
