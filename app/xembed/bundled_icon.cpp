@@ -87,11 +87,9 @@ private:
 
 }  // namespace
 
-QIcon trayIcon(const QString& name, const QColor& /*colour*/)
+QIcon trayIcon(const QString& name)
 {
-    // With a name from the theme the panel draws the icon itself, at its size and, for a symbolic
-    // icon, in its own colours. Without one (a run from an unprepared build tree) it shows our pixels
-    // as they are: they read on light and dark panels alike, which the palette's text colour, taken
-    // from the app rather than from the panel, need not.
+    // Our pixels read on light and dark trays alike; the name lets a tray that knows the theme draw the
+    // icon at its own size and in its own colours.
     return QIcon(new BundledIconEngine(name, QIcon::hasThemeIcon(name) ? name : QString()));
 }

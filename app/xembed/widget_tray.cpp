@@ -2,9 +2,6 @@
 
 #include "bundled_icon.h"
 
-#include <QApplication>
-#include <QPalette>
-
 using namespace Qt::StringLiterals;
 
 WidgetTray::WidgetTray() : m_renderer(m_menu, [this](const MenuAction& action) { picked(action); })
@@ -16,7 +13,7 @@ void WidgetTray::show(const TrayLook& look, const std::vector<MenuRow>& rows)
 {
     m_renderer.render(rows);
     if (!m_shown || look.iconName != m_look.iconName)
-        m_icon.setIcon(trayIcon(look.iconName, QApplication::palette().color(QPalette::WindowText)));
+        m_icon.setIcon(trayIcon(look.iconName));
     if (!m_shown || look.toolTipTitle != m_look.toolTipTitle || look.toolTipText != m_look.toolTipText) {
         // The look's texts are already escaped for markup; as rich text, they read as written.
         QString text = look.toolTipTitle;

@@ -17,7 +17,7 @@ int main(int argc, char** argv)
         menu.addAction(QString::fromLatin1(label));
     QPixmap pixmap(22, 22);
     pixmap.fill(Qt::darkGray);
-    QSystemTrayIcon icon(QIcon(pixmap));
+    QSystemTrayIcon icon{QIcon(pixmap)};
     icon.setContextMenu(&menu);
     icon.show();
     const QString status = qEnvironmentVariable("KIVO_HOME") + QStringLiteral("/run/status.json");
