@@ -12,11 +12,6 @@ namespace {
 // The menu's own limit for lines from outside: a notification is no place for a whole log either.
 constexpr qsizetype kTextCharacters = MenuContent::kLineCharacters;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Alerts", text);
-}
-
 QString cut(const QString& text)
 {
     return MenuContent::shortened(text, kTextCharacters);
@@ -91,7 +86,7 @@ void Alerts::onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord)
     for (size_t i = 0; i < news.arrived.size() && i < kSessionsEach; ++i) {
         const NeedsYou& entry = news.arrived[i];
         const Notification notification{
-            .summary = cut(tr("%1 \u00b7 %2").arg(entry.agent, entry.where)),
+            .summary = cut(tr("%1 · %2").arg(entry.agent, entry.where)),
             .body = cut(entry.detail.value_or(QString())),
             .actions = {{u"default"_s, tr("Open")}, {u"open"_s, tr("Open")}}};
         const Notifier::Id id = m_notifier.notify(notification, [this, entry](const QString&) { m_openSession(entry); });

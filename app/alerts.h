@@ -3,6 +3,7 @@
 #include "notifier.h"
 #include "status.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QString>
 
@@ -25,6 +26,8 @@ WaitingNews waitingNews(const std::vector<NeedsYou>& before, const std::vector<N
 /// Tells the user through desktop notifications what they would otherwise see only by opening the menu:
 /// sessions that start waiting, a failed action, a missing terminal, a missing tray. Main thread only.
 class Alerts {
+    Q_DECLARE_TR_FUNCTIONS(Alerts)
+
 public:
     /// How many new sessions get a notification each; more than that share one.
     static constexpr size_t kSessionsEach = 3;

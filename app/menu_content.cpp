@@ -13,11 +13,6 @@ namespace {
 
 constexpr qsizetype kDetailCharacters = 60;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("MenuContent", text);
-}
-
 MenuRow text(QString id, QString label, bool shown = true)
 {
     return {.id = std::move(id), .kind = MenuRow::Kind::Text, .label = std::move(label), .shown = shown};
@@ -85,9 +80,9 @@ QString MenuContent::headline(const Reach& state)
 QString MenuContent::sessionLabel(const NeedsYou& entry)
 {
     if (!entry.detail)
-        return tr("%1 \u00b7 %2").arg(entry.agent, entry.where);
+        return tr("%1 · %2").arg(entry.agent, entry.where);
     const std::optional<qsizetype> cut = cutPosition(*entry.detail, kDetailCharacters);
-    return tr("%1 \u00b7 %2 \u2014 %3").arg(entry.agent, entry.where, cut ? entry.detail->left(*cut) : *entry.detail);
+    return tr("%1 · %2 — %3").arg(entry.agent, entry.where, cut ? entry.detail->left(*cut) : *entry.detail);
 }
 
 QString MenuContent::shortened(const QString& text, qsizetype count)
@@ -105,8 +100,8 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
     rows.push_back(text(u"headline"_s, headline(state)));
     QString devices;
     if (tray.agentVersion && state.is(Reach::Kind::Online)) {
-        devices = state.clients() == 1 ? tr("1 device connected \u00b7 Kivo %1").arg(*tray.agentVersion)
-                                       : tr("%1 devices connected \u00b7 Kivo %2")
+        devices = state.clients() == 1 ? tr("1 device connected · Kivo %1").arg(*tray.agentVersion)
+                                       : tr("%1 devices connected · Kivo %2")
                                              .arg(QString::number(state.clients()), *tray.agentVersion);
     }
     rows.push_back(text(u"devices"_s, devices, !devices.isEmpty()));
@@ -126,10 +121,10 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
 
     rows.push_back(divider(u"actions-divider"_s));
     const bool notSetUp = state.is(Reach::Kind::NotSetUp);
-    MenuRow setUp = button(u"set-up"_s, tr("Set up this computer\u2026"), notSetUp, menu_action::SetUp{});
+    MenuRow setUp = button(u"set-up"_s, tr("Set up this computer…"), notSetUp, menu_action::SetUp{});
     setUp.enabled = !notSetUp || (!tray.busy && tray.toolExecutable);
     rows.push_back(std::move(setUp));
-    rows.push_back(button(u"install"_s, tr("Install Kivo\u2026"), notSetUp && !tray.toolExecutable,
+    rows.push_back(button(u"install"_s, tr("Install Kivo…"), notSetUp && !tray.toolExecutable,
                           menu_action::OpenTerminal{u"sh -c 'curl -fsSL "_s + m_installBase
                                                     + u" | sh; exec $SHELL'"_s}));
     rows.push_back(button(u"resume"_s, tr("Resume Kivo"), state.is(Reach::Kind::Stopped),
@@ -141,7 +136,7 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
     rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(tray.updateAvailable.value_or(QString())),
                           tray.updateAvailable.has_value(), menu_action::RunSteps{{updateStep()}}));
     const std::optional<BarUpdate>& bar = tray.barUpdate;
-    rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1\u2026").arg(bar ? bar->version : QString()),
+    rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1…").arg(bar ? bar->version : QString()),
                           bar.has_value(), menu_action::OpenUrl{bar ? bar->url : QUrl()}));
 
     rows.push_back(button(u"dashboard"_s, tr("Open the dashboard"), true,

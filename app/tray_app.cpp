@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
+#include <QTranslator>
 
 using namespace Qt::StringLiterals;
 
@@ -53,12 +55,16 @@ TrayApp::TrayApp(TrayView& view, const QString& agentHome)
 
 TrayApp::~TrayApp() = default;
 
-void TrayApp::describeApplication()
+void TrayApp::prepareApplication()
 {
     QCoreApplication::setApplicationName(u"KivoBar"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(KIVOBAR_VERSION));
     QCoreApplication::setOrganizationName(u"Kivo"_s);
     QCoreApplication::setOrganizationDomain(u"kivo.io"_s);
+    // In the user's language where we have it (LANGUAGE, then the locale); English otherwise.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(), u"kivobar"_s, u"_"_s, u":/i18n"_s))
+        QCoreApplication::installTranslator(translator);
 }
 
 QString TrayApp::helperPath(const QString& name)

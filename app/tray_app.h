@@ -24,8 +24,9 @@ public:
 
     KivoBar& bar() { return *m_bar; }
 
-    /// Names the application (organisation, name, version) for settings and the desktop.
-    static void describeApplication();
+    /// Names the application (organisation, name, version) for settings and the desktop, and speaks the
+    /// user's language; call once the application object exists.
+    static void prepareApplication();
 
     /// A program installed beside the tray programs, such as "kivobar-fetch".
     static QString helperPath(const QString& name);

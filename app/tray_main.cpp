@@ -69,7 +69,7 @@ void sayNoTray()
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    TrayApp::describeApplication();
+    TrayApp::prepareApplication();
 
     const QString home = QDir(agentHomeFromEnvironment()).absolutePath();
     InstanceLock lock(InstanceLock::userDirectory(), home);

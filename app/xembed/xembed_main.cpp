@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     if (argc == 2 && std::strcmp(argv[1], "--probe") == 0)
         return QSystemTrayIcon::isSystemTrayAvailable() ? 0 : 1;
     keepInheritedDescriptorsToOurselves();
-    TrayApp::describeApplication();
+    TrayApp::prepareApplication();
     // The menu is the only widget, and closing it must not end the app.
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("io.kivo.KivoBar"));

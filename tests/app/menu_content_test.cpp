@@ -1,7 +1,9 @@
 #include "menu_content.h"
 #include "qt_printers.h"
 
+#include <QLocale>
 #include <QSet>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -194,4 +196,22 @@ TEST(MenuContent, SetsUpThroughTheBrowserInThisDesktopsWords)
 {
     EXPECT_EQ(setUpSteps(), (std::vector<Step>{{u"Approve this computer in your browser\u2026"_s, {u"login"_s, u"--browser"_s}},
                                               {u"Starting\u2026"_s, {u"up"_s}}}));
+}
+
+TEST(MenuContent, SpeaksGermanButLeavesTheAgentsOwnLinesAsTheyAre)
+{
+    QTranslator german;
+    ASSERT_TRUE(german.load(QLocale(QLocale::German), u"kivobar"_s, u"_"_s, u":/i18n"_s));
+    QCoreApplication::installTranslator(&german);
+    TrayState tray = online(2);
+    tray.busy = u"Stopping\u2026"_s;
+    tray.needsYou = {entry(u"coder"_s, u"repo-a"_s)};
+    const std::vector<QString> lines = shown(rowsOf(tray));
+    QCoreApplication::removeTranslator(&german);
+
+    EXPECT_EQ(lines, (std::vector<QString>{
+        u"text:Reachable from your devices \u00b7 via eu-1"_s, u"text:2 Ger\u00e4te verbunden \u00b7 Kivo 1.4.2"_s,
+        u"text:Stopping\u2026"_s, u"---"_s, u"text:Braucht dich"_s, u"button:coder \u00b7 repo-a"_s, u"---"_s,
+        u"button:Kivo pausieren"_s, u"button:Dashboard \u00f6ffnen"_s, u"button:Protokoll anzeigen"_s,
+        u"[x] Benachrichtigen"_s, u"[ ] Beim Anmelden \u00f6ffnen"_s, u"---"_s, u"button:Kivo Bar beenden (Ctrl+Q)"_s}));
 }
