@@ -41,6 +41,8 @@ desktop=$root/usr/share/applications/io.kivo.KivoBar.desktop
 metainfo=$root/usr/share/metainfo/io.kivo.KivoBar.metainfo.xml
 out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate $desktop: $out"
 out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate $metainfo: $out"
+# The tree check also finds the desktop entry that the metainfo names as its launchable.
+out=$(appstreamcli validate-tree --no-net "$root" 2>&1) || fail "appstreamcli validate-tree $root: $out"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo lists no release $version"
 
 # The entry's Icon= must resolve in the hicolor theme, in whatever sizes and formats the icon comes.
