@@ -160,9 +160,9 @@ QString autostartProgram(const QString& executable, const QString& searchPath)
 {
     if (!executable.startsWith(u'/'))
         return executable;
-    // The bare name keeps the entry working when a package upgrade or the user moves the program along
-    // the PATH; a build tree is on no PATH, so it keeps its path. Identity rather than path equality:
-    // /bin/kivobar and /usr/bin/kivobar are one file on a merged-/usr system.
+    // The bare name keeps the entry working when the program moves to another folder on the PATH (say
+    // from /usr/local/bin to /usr/bin); a build tree is on no PATH, so its entry keeps the path. Identity
+    // rather than equal paths: /bin/kivobar and /usr/bin/kivobar are one file on a merged-/usr system.
     const QString name = QFileInfo(executable).fileName();
     const std::optional<QString> found = findOnPath(name, searchPath);
     return found && sameFile(*found, executable) ? name : executable;
