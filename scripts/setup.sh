@@ -13,6 +13,9 @@ packages=(
   libglib2.0-bin x11-utils xdotool imagemagick librsvg2-bin xterm desktop-file-utils
   # benchmarks and timing
   hyperfine
+  # the Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
+  # desktop entry and manual page validators
+  build-essential debhelper dpkg-dev lintian appstream desktop-file-utils man-db
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "linux/xdg_autostart.h"
 
 #include "platform.h"
+#include "terminal_commands.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -98,6 +99,16 @@ std::optional<QString> makeDirectory(const QString& path)
     return std::nullopt;
 }
 
+/// True when both paths name one file, whatever links or hard links lead to it.
+bool sameFile(const QString& a, const QString& b)
+{
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0
+        && ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
 Outcome refusal(bool on, const QString& reason)
 {
     return Outcome{false, (on ? u"Couldn't turn on Open at login: "_s : u"Couldn't turn off Open at login: "_s) + reason};
@@ -145,10 +156,23 @@ QString desktopExecValue(const QString& program)
     return value;
 }
 
+QString autostartProgram(const QString& executable, const QString& searchPath)
+{
+    if (!executable.startsWith(u'/'))
+        return executable;
+    // The bare name keeps the entry working when the program moves to another folder on the PATH (say
+    // from /usr/local/bin to /usr/bin); a build tree is on no PATH, so its entry keeps the path. Identity
+    // rather than equal paths: /bin/kivobar and /usr/bin/kivobar are one file on a merged-/usr system.
+    const QString name = QFileInfo(executable).fileName();
+    const std::optional<QString> found = findOnPath(name, searchPath);
+    return found && sameFile(*found, executable) ? name : executable;
+}
+
 XdgAutostart::XdgAutostart(const QString& appId, const QString& executable,
                            const QProcessEnvironment& environment)
     : m_appId(appId)
     , m_executable(executable)
+    , m_searchPath(environment.value(u"PATH"_s))
 {
     const QString fileName = u"/autostart/"_s + appId + u".desktop"_s;
 
@@ -213,6 +237,7 @@ Outcome XdgAutostart::writeUserEntry(bool on)
     if (std::optional<QString> failure = makeDirectory(QFileInfo(*m_userEntry).path()))
         return refusal(on, *failure);
 
+    const QString exec = desktopExecValue(autostartProgram(m_executable, m_searchPath));
     QString text = u"[Desktop Entry]\n"
                    u"Type=Application\n"
                    u"Name=Kivo Bar\n"
@@ -220,8 +245,7 @@ Outcome XdgAutostart::writeUserEntry(bool on)
                    u"Exec=%1\n"
                    u"Icon=%2\n"
                    u"Terminal=false\n"
-                   u"X-GNOME-Autostart-enabled=%3\n"_s.arg(desktopExecValue(m_executable), m_appId,
-                                                          on ? u"true"_s : u"false"_s);
+                   u"X-GNOME-Autostart-enabled=%3\n"_s.arg(exec, m_appId, on ? u"true"_s : u"false"_s);
     if (!on)
         text += u"Hidden=true\n"_s;
 

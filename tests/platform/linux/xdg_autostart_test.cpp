@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -248,6 +250,76 @@ TEST_F(XdgAutostartTest, ConfigHomeMustBeAbsolute)
     EXPECT_TRUE(homeless.enabled());
     EXPECT_FALSE(homeless.setEnabled(true).ok);
     EXPECT_FALSE(QFileInfo::exists(u"home"_s));
+}
+
+TEST(AutostartProgram, NamesTheProgramAloneOnlyWhenThePathFindsThisVeryFile)
+{
+    QTemporaryDir dir;
+    const auto at = [&dir](const QString& relative) { return dir.filePath(relative); };
+    const QString running = at(u"build/kivobar"_s);
+    writeFile(running, "#!/bin/sh\n", 0755);
+    writeFile(at(u"other/kivobar"_s), "#!/bin/sh\n", 0755);
+    writeFile(at(u"noexec/kivobar"_s), "#!/bin/sh\n", 0644);
+    ASSERT_TRUE(QDir().mkpath(at(u"folder/kivobar"_s)));
+    ASSERT_TRUE(QDir().mkpath(at(u"empty"_s)));
+    ASSERT_TRUE(QDir().mkpath(at(u"bin"_s)));
+    ASSERT_TRUE(QDir().mkpath(at(u"hard"_s)));
+    ASSERT_TRUE(QFile::link(running, at(u"bin/kivobar"_s)));
+    ASSERT_TRUE(QFile::link(at(u"build"_s), at(u"linked-build"_s)));
+    ASSERT_EQ(::link(QFile::encodeName(running).constData(), QFile::encodeName(at(u"hard/kivobar"_s)).constData()), 0);
+
+    struct Case {
+        const char* name;
+        QString executable;
+        QString searchPath;  // entries relative to the temporary directory, except those starting with "!"
+        bool bare;
+    };
+    const Case cases[] = {
+        {"no PATH", running, u""_s, false},
+        {"a build tree is on no PATH", running, u"empty"_s, false},
+        {"found through a link to it", running, u"bin"_s, true},
+        {"found in its own folder reached through a link", running, u"linked-build"_s, true},
+        {"found as a hard link", running, u"hard"_s, true},
+        {"running through a linked folder", at(u"linked-build/kivobar"_s), u"build"_s, true},
+        {"another kivobar comes first", running, u"other:bin"_s, false},
+        {"ours comes before another", running, u"bin:other"_s, true},
+        {"not executable and folders are passed over, as the shell does", running, u"noexec:folder:bin"_s, true},
+        // The desktop starts the entry from another working directory, so a relative entry proves nothing.
+        {"a relative entry is no finding", running, u"!.:!build:empty"_s, false},
+    };
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(at(u"build"_s));
+    for (const Case& c : cases) {
+        QStringList entries;
+        for (const QString& entry : c.searchPath.split(u':', Qt::SkipEmptyParts))
+            entries += entry.startsWith(u'!') ? entry.mid(1) : at(entry);
+        const QString expected = c.bare ? u"kivobar"_s : c.executable;
+        EXPECT_EQ(autostartProgram(c.executable, entries.join(u':')), expected) << c.name;
+    }
+    QDir::setCurrent(saved);
+}
+
+TEST_F(XdgAutostartTest, TheEntryStartsTheProgramByNameWhenThePathFindsIt)
+{
+    const QString running = path(u"prefix/bin/kivobar"_s);
+    writeFile(running, "#!/bin/sh\n", 0755);
+    QProcessEnvironment environment = this->environment();
+    environment.insert(u"PATH"_s, path(u"nowhere"_s) + u':' + path(u"prefix/bin"_s));
+
+    XdgAutostart installed(kAppId, running, environment);
+    ASSERT_TRUE(installed.setEnabled(true).ok);
+    EXPECT_TRUE(entryLines(userEntry()).contains("Exec=kivobar")) << readAll(userEntry()).toStdString();
+    EXPECT_EQ(validatorComplaint(userEntry()), QString()) << readAll(userEntry()).toStdString();
+
+    // Turning off over a system entry writes the mask with the same Exec; without the program on PATH,
+    // the entry keeps its path.
+    writeFile(systemEntry(1), kEntry);
+    ASSERT_TRUE(installed.setEnabled(false).ok);
+    EXPECT_TRUE(entryLines(userEntry()).contains("Exec=kivobar")) << readAll(userEntry()).toStdString();
+    environment.insert(u"PATH"_s, path(u"nowhere"_s));
+    ASSERT_TRUE(XdgAutostart(kAppId, running, environment).setEnabled(true).ok);
+    EXPECT_TRUE(entryLines(userEntry()).contains("Exec=" + QFile::encodeName(running)))
+        << readAll(userEntry()).toStdString();
 }
 
 TEST(DesktopExecValue, QuotesAndEscapesAsDesktopEntriesRequire)
