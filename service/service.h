@@ -32,7 +32,7 @@ struct BarUpdate {
 
 /// Everything a Service needs from outside, handed in once at creation.
 struct ServiceSetup {
-    QString home;                    ///< the agent home, already resolved (see agentHome)
+    QString home;                    ///< the agent home, already resolved (see agentHome); may be relative
     Desktop* desktop = nullptr;      ///< terminal windows and viewers; not owned, outlives the Service
     HttpClient* http = nullptr;      ///< not owned; without one the release checks end silently
     QUrl releaseBase;                ///< the release endpoint; manifests are fetched below it
@@ -64,7 +64,7 @@ public:
     const std::optional<BarUpdate>& barUpdate() const { return m_barUpdate; }
     const std::optional<QString>& busy() const { return m_busy; }
     const std::optional<QString>& message() const { return m_message; }
-    /// The agent home, as an absolute or working-directory-relative path; fixed at creation.
+    /// The agent home as an absolute path: a relative one is taken against the working directory at creation.
     const QString& home() const { return m_home; }
     QString toolPath() const;
     QString logPath() const;

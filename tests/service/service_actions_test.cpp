@@ -275,6 +275,27 @@ TEST_F(ServiceActions, OpenJumpsToTheRunElseTheTmuxSession)
     }
 }
 
+TEST_F(ServiceActions, KeepsARelativeHomeWhereItWasAtCreation)
+{
+    // The terminal starts the command in a directory of its own, and the working directory may change.
+    const QTemporaryDir start;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(start.path()));
+    const auto service = makeService(u"rel/.kivo"_s);
+    ASSERT_TRUE(QDir::setCurrent(previous));
+
+    const QString home = start.path() + u"/rel/.kivo"_s;
+    EXPECT_EQ(service->home(), home);
+    EXPECT_EQ(service->toolPath(), home + u"/bin/kivo"_s);
+    service->open(NeedsYou{.agent = u"coder"_s, .where = u"repo"_s, .run = u"r-1"_s});
+    EXPECT_EQ(onlyCommand(), shellQuote(home + u"/bin/kivo"_s) + u" agent --on this watch r-1"_s);
+
+    writeFile(home + u"/bin/kivo"_s, "#!/bin/sh\n", 0755);
+    writeFile(home + u"/host"_s, "");
+    service->refresh();
+    EXPECT_EQ(service->state(), Reach::stopped()) << "the home is looked at where it was";
+}
+
 TEST_F(ServiceActions, ShowLogFollowsTheLogInATerminalWhenThereIsNoViewer)
 {
     const QTemporaryDir home;
