@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reach.h"
+#include "release_manifest.h"
 #include "status.h"
 
 #include <QObject>
@@ -20,14 +21,6 @@ struct Step {
     QStringList arguments;
 
     friend bool operator==(const Step&, const Step&) = default;
-};
-
-/// A menu bar app release newer than this one.
-struct BarUpdate {
-    QString version;
-    QUrl url;
-
-    friend bool operator==(const BarUpdate&, const BarUpdate&) = default;
 };
 
 /// Everything a Service needs from outside, handed in once at creation.
