@@ -29,6 +29,24 @@ std::optional<QString> stringValue(const QJsonObject& object, const QString& key
     return value.toString();
 }
 
+// A version ends up as a menu row, so one the endpoint could use to flood the menu or break its
+// layout counts as missing: more than 64 characters (code points, as a row shows them), or any
+// control character.
+constexpr qsizetype kVersionMaxCharacters = 64;
+
+std::optional<QString> versionValue(const QJsonObject& object)
+{
+    std::optional<QString> version = stringValue(object, u"version"_s);
+    if (!version || version->size() > 2 * kVersionMaxCharacters)
+        return std::nullopt;
+    qsizetype characters = 0;
+    for (const char32_t c : QStringView(*version).toUcs4()) {
+        if (++characters > kVersionMaxCharacters || QChar::category(c) == QChar::Other_Control)
+            return std::nullopt;
+    }
+    return version;
+}
+
 }  // namespace
 
 std::optional<QString> readReleaseManifest(const QByteArray& body)
@@ -36,7 +54,7 @@ std::optional<QString> readReleaseManifest(const QByteArray& body)
     const std::optional<QJsonObject> manifest = manifestObject(body);
     if (!manifest)
         return std::nullopt;
-    return stringValue(*manifest, u"version"_s);
+    return versionValue(*manifest);
 }
 
 std::optional<BarUpdate> readBarManifest(const HttpResponse& response)
@@ -46,7 +64,7 @@ std::optional<BarUpdate> readBarManifest(const HttpResponse& response)
     const std::optional<QJsonObject> manifest = manifestObject(response.body);
     if (!manifest)
         return std::nullopt;
-    const std::optional<QString> version = stringValue(*manifest, u"version"_s);
+    const std::optional<QString> version = versionValue(*manifest);
     const std::optional<QString> text = stringValue(*manifest, u"url"_s);
     if (!version || !text)
         return std::nullopt;

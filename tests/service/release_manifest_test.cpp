@@ -67,3 +67,32 @@ TEST(ReadBarManifest, TakesAVersionAndAWebAddressServedWith200)
         }
     }
 }
+
+TEST(ReadManifests, CountAVersionTooLongOrWithControlCharactersAsMissing)
+{
+    // Built as JSON text: escapes carry the control characters, so the JSON itself stays valid.
+    struct Case { QByteArray json; std::optional<QString> expected; };
+    const QString longest = u"1.0.0-"_s + QString(58, u'a');
+    const Case cases[] = {
+        {'"' + longest.toUtf8() + '"', longest},
+        {'"' + longest.toUtf8() + "a\"", std::nullopt},
+        {'"' + QByteArray(300'000, '9') + '"', std::nullopt},
+        // 64 characters, though more UTF-16 units and bytes: characters are what a row shows.
+        {'"' + u"😀"_s.repeated(64).toUtf8() + '"', u"😀"_s.repeated(64)},
+        {'"' + u"😀"_s.repeated(65).toUtf8() + '"', std::nullopt},
+        {R"("1.0.0\n")", std::nullopt},
+        {R"("1.0.0\u0000")", std::nullopt},
+        {R"("1.0\t.0")", std::nullopt},
+        {R"("\u001b[31m1.0.0")", std::nullopt},
+        {R"("1.0.0\u007f")", std::nullopt},
+        {R"("1.0.0\u0085")", std::nullopt},
+        {R"("1.0.0 · rc")", u"1.0.0 · rc"_s},
+    };
+    for (const Case& c : cases) {
+        const QByteArray release = R"({"version": )" + c.json + "}";
+        const std::string shown = c.json.left(80).toStdString();
+        EXPECT_EQ(readReleaseManifest(release), c.expected) << shown;
+        const std::optional<BarUpdate> bar = readBarManifest(HttpResponse{200, manifest(c.json)});
+        EXPECT_EQ(bar ? std::optional(bar->version) : std::nullopt, c.expected) << shown;
+    }
+}
