@@ -365,12 +365,13 @@ StepOutcome runStep(const QString& toolPath, const QStringList& arguments)
 
     // Output and the tool's exit are watched together, so that a run ends when the tool has ended even
     // though some process it left behind keeps the pipe open. Without a pidfd (kernels before 5.3),
-    // the exit is looked for each time the pipe has been quiet for a while.
+    // the exit is looked for every couple of seconds instead.
     using Clock = std::chrono::steady_clock;
     Tool tool(child);
     const int exitFd = openProcessDescriptor(child);
     Clock::time_point exitedAt;
     Clock::time_point quietSince;
+    Clock::time_point nextExitCheck = Clock::now() + kQuietAfterExit;
     const auto noteExit = [&] {
         if (tool.ended())
             exitedAt = quietSince = Clock::now();
@@ -386,7 +387,13 @@ StepOutcome runStep(const QString& toolPath, const QStringList& arguments)
                 break;
             timeout = millisecondsUntil(end);
         } else if (exitFd < 0) {
-            timeout = int(kQuietAfterExit.count());
+            if (Clock::now() >= nextExitCheck) {
+                tool.reap(false);
+                noteExit();
+                nextExitCheck = Clock::now() + kQuietAfterExit;
+                continue;
+            }
+            timeout = millisecondsUntil(nextExitCheck);
         }
         pollfd watched[2] = {{readEnd, POLLIN, 0}, {exitFd, POLLIN, 0}};
         const bool watchingExit = !tool.ended() && exitFd >= 0;
@@ -395,13 +402,6 @@ StepOutcome runStep(const QString& toolPath, const QStringList& arguments)
             if (errno == EINTR)
                 continue;
             break;
-        }
-        if (ready == 0) {
-            if (!tool.ended()) {
-                tool.reap(false);
-                noteExit();
-            }
-            continue;
         }
         if (watchingExit && watched[1].revents != 0) {
             // A pidfd turns readable when the process has ended, so this wait returns at once.
