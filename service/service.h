@@ -30,7 +30,7 @@ struct ServiceSetup {
     HttpClient* http = nullptr;      ///< not owned; without one the release checks end silently
     QUrl releaseBase;                ///< the release endpoint; manifests are fetched below it
     QString appVersion;              ///< this app's own version, compared with the menu bar manifest
-    QString temporaryDirectory;      ///< where terminal scripts go; the user's own when empty
+    QString temporaryDirectory;      ///< the only place for terminal scripts, judged like any; the user's when empty
     std::function<Timestamp()> now;  ///< the clock; the system clock when empty
 };
 
@@ -78,7 +78,8 @@ public:
     /// Approves this computer in the browser, then starts the agent.
     void setUp();
 
-    /// Opens a new terminal window that runs the shell command line through a self-deleting script.
+    /// Opens a new terminal window that runs the shell command line through a self-deleting script; emits
+    /// `terminalMissing` when the desktop has no terminal to open.
     void openTerminal(const QString& commandLine);
     /// Takes the user to a waiting session: its `run` through the agent tool, else its tmux session.
     void open(const NeedsYou& entry);
@@ -91,6 +92,8 @@ public:
 Q_SIGNALS:
     /// Emitted right after each assignment to a published property.
     void changed(Service::Property property);
+    /// Emitted when a terminal window was asked for and the desktop offers no terminal to open.
+    void terminalMissing();
 
 private:
     void setState(Reach state);
