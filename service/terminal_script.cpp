@@ -10,7 +10,9 @@
 #include <QtGlobal>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include <fcntl.h>
@@ -87,6 +89,59 @@ bool writeNamed(int directory, const QByteArray& name, QByteArrayView text)
     return written;
 }
 
+// A directory on the way to a place for scripts: one in which nobody but root and us may rename or
+// remove entries, so nobody else can put another directory where ours is.
+bool safeOnTheWay(const struct stat& info, uid_t user)
+{
+    const bool sticky = (info.st_mode & S_ISVTX) != 0;
+    return S_ISDIR(info.st_mode) && (info.st_uid == user || info.st_uid == 0)
+        && (sticky || (info.st_mode & (S_IWGRP | S_IWOTH)) == 0);
+}
+
+// The path of the open directory `fd`, with no symbolic links in it, when every directory above it is safe
+// on the way; empty otherwise. The path is the kernel's own record of where the directory is (or, without
+// /proc, `path` resolved again), and it is walked from the root, one directory opened inside the last, to
+// judge each and to make sure that it still leads to `fd`.
+std::optional<QByteArray> pathSafeFromTheRoot(int fd, const QByteArray& path, const struct stat& target, uid_t user)
+{
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    QByteArray resolved(PATH_MAX, Qt::Uninitialized);
+    const ssize_t length = ::readlink(self, resolved.data(), size_t(resolved.size()));
+    if (length > 0 && length < resolved.size()) {
+        resolved.truncate(length);
+    } else {
+        char* real = ::realpath(path.constData(), nullptr);
+        if (!real)
+            return std::nullopt;
+        resolved = real;
+        std::free(real);
+    }
+    if (!resolved.startsWith('/'))
+        return std::nullopt;  // such as "/path (deleted)" read back without its slash, or a pseudo path
+
+    int current = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (const QByteArray& component : resolved.split('/')) {
+        if (current < 0)
+            return std::nullopt;
+        if (component.isEmpty())
+            continue;
+        struct stat info {};
+        const bool safe = ::fstat(current, &info) == 0 && safeOnTheWay(info, user);
+        const int next = safe ? ::openat(current, component.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        closeDescriptor(current);
+        current = next;
+    }
+    if (current < 0)
+        return std::nullopt;
+    struct stat reached {};
+    const bool same = ::fstat(current, &reached) == 0 && reached.st_dev == target.st_dev && reached.st_ino == target.st_ino;
+    closeDescriptor(current);
+    if (!same)
+        return std::nullopt;
+    return resolved;
+}
+
 }  // namespace
 
 QByteArray terminalScriptText(const QString& commandLine)
@@ -142,16 +197,20 @@ std::optional<ScriptDirectory> ScriptDirectory::open(const QString& path, bool p
         return std::nullopt;
     // Judged through the open directory, never by its path, so that what is judged is what is written to;
     // O_NOFOLLOW refuses a symbolic link in the last component, which anybody may point at our directory.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const QByteArray encoded = QFile::encodeName(path);
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
+    const uid_t user = ::geteuid();
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)
-        || !fitForScripts(info.st_uid, info.st_mode, ::geteuid(), privateOnly)) {
+    std::optional<QByteArray> resolved;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && fitForScripts(info.st_uid, info.st_mode, user, privateOnly))
+        resolved = pathSafeFromTheRoot(fd, encoded, info, user);
+    if (!resolved) {
         closeDescriptor(fd);
         return std::nullopt;
     }
-    return ScriptDirectory(fd, path);
+    return ScriptDirectory(fd, QFile::decodeName(*resolved));
 }
 
 ScriptPlaces scriptPlacesFromEnvironment()

@@ -313,7 +313,20 @@ TEST_F(TerminalScriptPlaces, TakesTheFirstPlaceFitForScripts)
          system},
         {"temporary directory sticky for everybody", {u""_s, sticky, system, cache}, sticky},
         {"no shared place fits", {u""_s, u""_s, directory(u"open system"_s, 0777), cache}, ownFolder},
+        // The terminal opens the script by its path: a directory on the way that others may change
+        // entries in could be swapped for theirs in the meantime.
+        {"runtime directory under one others may write to",
+         {directory(u"open parent"_s, 0777) + u"/mine"_s, shared, system, cache}, shared},
+        {"temporary directory under a sticky one", {u""_s, directory(u"sticky parent/t"_s, 0700), system, cache},
+         m_root.filePath(u"sticky parent/t"_s)},
+        {"runtime directory reached through a symbolic link on the way",
+         {symlink(u"via"_s, m_root.filePath(u"real"_s)) + u"/mine"_s, shared, system, cache},
+         m_root.filePath(u"real/mine"_s)},
     };
+    directory(u"open parent/mine"_s, 0700);
+    directory(u"real/mine"_s, 0700);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_root.filePath(u"open parent"_s)).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_root.filePath(u"sticky parent"_s)).constData(), 01777), 0);
     writeFile(m_root.filePath(u"file"_s), "", 0700);
     cases.push_back({"runtime directory a file", {m_root.filePath(u"file"_s), shared, system, cache}, shared});
     if (::geteuid() == 0) {
@@ -325,9 +338,17 @@ TEST_F(TerminalScriptPlaces, TakesTheFirstPlaceFitForScripts)
         cases.push_back({"runtime directory of another user", {foreign, shared, system, cache}, shared});
         cases.push_back({"temporary directory of another user, sticky", {u""_s, foreignSticky, system, cache},
                          system});
+        const QString foreignParent = directory(u"foreign parent"_s, 0755);
+        const QString underForeign = directory(u"foreign parent/mine"_s, 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(foreignParent).constData(), 65534, 65534), 0);
+        cases.push_back({"runtime directory under one of another user", {underForeign, shared, system, cache},
+                         shared});
     }
-    for (const Case& c : cases)
-        EXPECT_EQ(placeOf(c.places), c.expected) << c.what;
+    for (const Case& c : cases) {
+        const QString place = placeOf(c.places);
+        // Scripts are placed by the directory's path without symbolic links, should the test's own have any.
+        EXPECT_EQ(place, QFileInfo(c.expected).canonicalFilePath()) << c.what;
+    }
 }
 
 TEST_F(TerminalScriptPlaces, MakesItsOwnFolderPrivateAndJudgesOneFoundInPlace)
