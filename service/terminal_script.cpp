@@ -118,7 +118,7 @@ std::optional<QByteArray> pathSafeFromTheRoot(int fd, const QByteArray& path, co
         std::free(real);
     }
     if (!resolved.startsWith('/'))
-        return std::nullopt;  // such as "/path (deleted)" read back without its slash, or a pseudo path
+        return std::nullopt;  // a directory outside this process's view of the file system
 
     int current = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
     for (const QByteArray& component : resolved.split('/')) {
@@ -128,14 +128,16 @@ std::optional<QByteArray> pathSafeFromTheRoot(int fd, const QByteArray& path, co
             continue;
         struct stat info {};
         const bool safe = ::fstat(current, &info) == 0 && safeOnTheWay(info, user);
-        const int next = safe ? ::openat(current, component.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        constexpr int kStep = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        const int next = safe ? ::openat(current, component.constData(), kStep) : -1;
         closeDescriptor(current);
         current = next;
     }
     if (current < 0)
         return std::nullopt;
     struct stat reached {};
-    const bool same = ::fstat(current, &reached) == 0 && reached.st_dev == target.st_dev && reached.st_ino == target.st_ino;
+    const bool same = ::fstat(current, &reached) == 0 && reached.st_dev == target.st_dev
+        && reached.st_ino == target.st_ino;
     closeDescriptor(current);
     if (!same)
         return std::nullopt;
