@@ -43,7 +43,8 @@ TEST(ReadBarManifest, TakesAVersionAndAWebAddressServedWith200)
     struct Case { int status; QByteArray body; std::optional<BarUpdate> expected; };
     const Case cases[] = {
         {200, manifest(R"("2.0.0")"), BarUpdate{u"2.0.0"_s, get}},
-        {200, manifest(R"("2.0.0")", R"("HTTP://Example.com/a")"), BarUpdate{u"2.0.0"_s, QUrl(u"http://example.com/a"_s)}},
+        {200, manifest(R"("2.0.0")", R"("HTTP://Example.com/a")"),
+         BarUpdate{u"2.0.0"_s, QUrl(u"http://example.com/a"_s)}},
         {201, manifest(R"("2.0.0")"), std::nullopt},
         {404, manifest(R"("2.0.0")"), std::nullopt},
         {0, manifest(R"("2.0.0")"), std::nullopt},
