@@ -13,6 +13,8 @@ packages=(
   libglib2.0-bin x11-utils xdotool imagemagick librsvg2-bin xterm desktop-file-utils
   # benchmarks and timing
   hyperfine
+  # fuzzing the decoders with libFuzzer (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()
