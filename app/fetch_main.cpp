@@ -26,13 +26,16 @@ constexpr std::chrono::milliseconds kDeadline{60'000};
 
 constexpr const char* kUsage = "usage: kivobar-fetch [--timeout-ms MILLISECONDS] URL\n";
 
+bool isDigits(QByteArrayView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // A positive whole number of milliseconds in plain digits, at most a day; nothing else.
 std::optional<std::chrono::milliseconds> milliseconds(QByteArrayView text)
 {
     constexpr qlonglong kDay = 24LL * 60 * 60 * 1000;
-    if (text.isEmpty() || text.size() > 8 || !std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (!isDigits(text) || text.size() > 8)
         return std::nullopt;
     const qlonglong value = text.toLongLong();
     if (value <= 0 || value > kDay)
