@@ -60,6 +60,7 @@ void KivoBar::start()
     connect(&model, &Service::changed, this, &KivoBar::scheduleUpdate);
     connect(&model, &Service::runFailed, this,
             [this](const QString& title, const QString& line) { m_alerts.onRunFailed(title, line); });
+    connect(&model, &Service::terminalMissing, this, [this] { m_alerts.onTerminalMissing(); });
     connect(m_atLogin.get(), &LoginToggle::changed, this, &KivoBar::scheduleUpdate);
     update();
 }

@@ -4,7 +4,22 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
+
+namespace {
+
+// The helper's first line: the HTTP status in one to three plain digits (0 when the answer was not
+// HTTP), and nothing else. Anything looser would take a helper's garbled or partial output for an answer.
+std::optional<int> statusFrom(QByteArrayView line)
+{
+    if (line.isEmpty() || line.size() > 3
+        || !std::all_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return int(line.toInt());
+}
+
+}  // namespace
 
 ProcessHttpClient::ProcessHttpClient(QString program, std::chrono::milliseconds timeout, qint64 outputLimit)
     : m_program(std::move(program)), m_timeout(timeout), m_outputLimit(outputLimit)
@@ -31,11 +46,12 @@ void ProcessHttpClient::get(const QUrl& url, const QObject* context,
     process->setStandardErrorFile(QProcess::nullDevice());
 
     auto output = std::make_shared<QByteArray>();
-    auto overflowed = std::make_shared<bool>(false);
-    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this, process, output, overflowed] {
+    // Set when the output cannot be the helper's whole answer: too long, or not all of it could be read.
+    auto broken = std::make_shared<bool>(false);
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this, process, output, broken] {
         *output += process->readAllStandardOutput();
-        if (output->size() > m_outputLimit && !*overflowed) {
-            *overflowed = true;
+        if (output->size() > m_outputLimit && !*broken) {
+            *broken = true;
             process->kill();
         }
     });
@@ -45,23 +61,27 @@ void ProcessHttpClient::get(const QUrl& url, const QObject* context,
     deadline->start(m_timeout);
 
     const QPointer<const QObject> receiver(context);
-    auto finish = [process, output, overflowed, receiver, done = std::move(done)] {
+    auto finish = [process, output, broken, receiver, done = std::move(done)] {
         process->deleteLater();
         if (!receiver)
             return;
         *output += process->readAllStandardOutput();
+        // Only a helper that exited 0 has printed its whole answer; one that failed or was killed has not.
         std::optional<HttpResponse> response;
         const qsizetype lineEnd = output->indexOf('\n');
-        bool isNumber = false;
-        const int status = lineEnd > 0 ? output->left(lineEnd).toInt(&isNumber) : 0;
-        if (!*overflowed && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0 && isNumber)
-            response = HttpResponse{status, output->mid(lineEnd + 1)};
+        const std::optional<int> status =
+            lineEnd >= 0 ? statusFrom(QByteArrayView(*output).first(lineEnd)) : std::nullopt;
+        if (!*broken && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0 && status)
+            response = HttpResponse{*status, output->mid(lineEnd + 1)};
         // Back on the event loop, as every HttpClient answers.
         QTimer::singleShot(0, receiver.data(), [done, response = std::move(response)] { done(response); });
     };
     QObject::connect(process, &QProcess::finished, process, finish);
-    QObject::connect(process, &QProcess::errorOccurred, process, [finish](QProcess::ProcessError error) {
-        // A helper that could not start never finishes; one that crashed or was killed does.
+    QObject::connect(process, &QProcess::errorOccurred, process, [finish, broken](QProcess::ProcessError error) {
+        // A helper that could not start never finishes; one that crashed or was killed does. Output
+        // that could not be read is a gap somewhere in the answer.
+        if (error != QProcess::FailedToStart && error != QProcess::Crashed)
+            *broken = true;
         if (error == QProcess::FailedToStart)
             finish();
     });

@@ -16,6 +16,8 @@ packages=(
   # the Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
   # desktop entry and manual page validators
   build-essential debhelper dpkg-dev lintian appstream desktop-file-utils man-db
+  # fuzzing the decoders with libFuzzer (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -11,3 +11,4 @@ ctest --test-dir build --output-on-failure --parallel "$jobs"
 scripts/setup.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKIVOBAR_SANITIZE=ON -DKIVOBAR_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs"
+scripts/fuzz.sh 30

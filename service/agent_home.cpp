@@ -7,7 +7,7 @@ using namespace Qt::StringLiterals;
 
 QString agentHome(const std::optional<QString>& kivoHomeVariable, const QString& userHome)
 {
-    // Taken exactly as given: no tilde expansion, and a relative path stays relative to the working directory.
+    // Taken exactly as given: no tilde expansion; a relative path is made absolute by the Service that uses it.
     if (kivoHomeVariable && !kivoHomeVariable->isEmpty())
         return *kivoHomeVariable;
     return userHome + u"/.kivo"_s;

@@ -1,5 +1,7 @@
 #include "json_reader.h"
 
+#include <QStringDecoder>
+
 #include <array>
 #include <limits>
 
@@ -231,7 +233,15 @@ bool JsonReader::readString(QString& out)
     QByteArrayView text;
     if (!readUtf8(text))
         return false;
-    out = QString::fromUtf8(text);
+    // QString::fromUtf8 drops a byte order mark at the start of its input, but inside a JSON string one
+    // is a character like any other. Rare enough to be decoded apart.
+    if (text.startsWith("\xEF\xBB\xBF")) {
+        QStringDecoder decoder(QStringDecoder::Utf8,
+                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        out = decoder.decode(text);
+    } else {
+        out = QString::fromUtf8(text);
+    }
     return true;
 }
 

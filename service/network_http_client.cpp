@@ -67,6 +67,9 @@ void NetworkHttpClient::get(const QUrl& url, const QObject* context,
     QNetworkRequest request(url);
     // Without this Qt waits forever for a server that accepted the connection and went quiet.
     request.setTransferTimeout(int(m_timeout.count()));
+    // The body as it is: a compressed one would have to be inflated before its size is known, and a few
+    // kilobytes can inflate to gigabytes. Set here, it also keeps Qt from offering and inflating gzip itself.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* reply = m_manager->get(request);
     // Lets the network thread stop reading from the socket instead of queueing data without bound.
     reply->setReadBufferSize(m_bodyLimit + 1);
@@ -79,10 +82,12 @@ void NetworkHttpClient::get(const QUrl& url, const QObject* context,
         reply->abort();
     };
 
-    // An announced length over the limit ends the transfer before any of the body is read.
+    // An announced length over the limit ends the transfer before any of the body is read, and so does
+    // an encoding that was not asked for: such a body is not one we could read whole.
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit, giveUp] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > limit)
+        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+        if ((length.isValid() && length.toLongLong() > limit) || !(encoding.isEmpty() || encoding == "identity"))
             giveUp();
     });
     // The announced length may be missing or false, so what actually arrives is counted too.
@@ -102,7 +107,9 @@ void NetworkHttpClient::get(const QUrl& url, const QObject* context,
         }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QNetworkReply::NetworkError error = reply->error();
-        if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error))) {
+        // Qt also reports trouble with the body of a successful answer through some of these codes.
+        const bool errorStatus = status.isValid() && status.toInt() >= 400 && isStatusError(error);
+        if (error != QNetworkReply::NoError && !errorStatus) {
             done(std::nullopt);
             return;
         }

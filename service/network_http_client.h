@@ -9,7 +9,8 @@
 
 class QNetworkAccessManager;
 
-/// The real HttpClient: Qt's network stack, with a stall time-out and a cap on the body size.
+/// The real HttpClient: Qt's network stack, with a stall time-out and a cap on the body size. Bodies are
+/// asked for uncompressed, and one that comes in another encoding fails like an oversized one.
 class NetworkHttpClient : public HttpClient {
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};

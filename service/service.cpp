@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 
@@ -81,14 +82,22 @@ Timestamp systemNow()
     return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
 }
 
+// A relative home is taken against the working directory once, so that a later change of directory
+// cannot move it, and so that commands run in a terminal, which starts elsewhere, find the agent tool.
+// The path is otherwise kept as given: no tilde expansion, and no cleaning of "." or "..".
+QString absoluteHome(const QString& home)
+{
+    return QDir::isAbsolutePath(home) ? home : QDir::current().filePath(home);
+}
+
 }  // namespace
 
 Service::Service(ServiceSetup setup, QObject* parent)
     : QObject(parent)
-    , m_home(setup.home)
-    , m_toolFile(QFile::encodeName(setup.home + u"/bin/kivo"_s))
-    , m_statusFile(QFile::encodeName(setup.home + u"/run/status.json"_s))
-    , m_hostFile(QFile::encodeName(setup.home + u"/host"_s))
+    , m_home(absoluteHome(setup.home))
+    , m_toolFile(QFile::encodeName(m_home + u"/bin/kivo"_s))
+    , m_statusFile(QFile::encodeName(m_home + u"/run/status.json"_s))
+    , m_hostFile(QFile::encodeName(m_home + u"/host"_s))
     , m_setup(std::move(setup))
 {
     if (!m_setup.now)

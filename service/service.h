@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reach.h"
+#include "release_manifest.h"
 #include "status.h"
 #include "steps.h"
 
@@ -15,22 +16,14 @@ class Desktop;
 class HttpClient;
 class QTimer;
 
-/// A menu bar app release newer than this one.
-struct BarUpdate {
-    QString version;
-    QUrl url;
-
-    friend bool operator==(const BarUpdate&, const BarUpdate&) = default;
-};
-
 /// Everything a Service needs from outside, handed in once at creation.
 struct ServiceSetup {
-    QString home;                    ///< the agent home, already resolved (see agentHome)
+    QString home;                    ///< the agent home, already resolved (see agentHome); may be relative
     Desktop* desktop = nullptr;      ///< terminal windows and viewers; not owned, outlives the Service
     HttpClient* http = nullptr;      ///< not owned; without one the release checks end silently
     QUrl releaseBase;                ///< the release endpoint; manifests are fetched below it
     QString appVersion;              ///< this app's own version, compared with the menu bar manifest
-    QString temporaryDirectory;      ///< where terminal scripts go; the user's own when empty
+    QString temporaryDirectory;      ///< the only place for terminal scripts, judged like any; the user's when empty
     std::function<Timestamp()> now;  ///< the clock; the system clock when empty
 };
 
@@ -57,7 +50,7 @@ public:
     const std::optional<BarUpdate>& barUpdate() const { return m_barUpdate; }
     const std::optional<QString>& busy() const { return m_busy; }
     const std::optional<QString>& message() const { return m_message; }
-    /// The agent home, as an absolute or working-directory-relative path; fixed at creation.
+    /// The agent home as an absolute path: a relative one is taken against the working directory at creation.
     const QString& home() const { return m_home; }
     QString toolPath() const;
     QString logPath() const;
@@ -78,7 +71,8 @@ public:
     /// Approves this computer in the browser, then starts the agent.
     void setUp();
 
-    /// Opens a new terminal window that runs the shell command line through a self-deleting script.
+    /// Opens a new terminal window that runs the shell command line through a self-deleting script; emits
+    /// `terminalMissing` when the desktop has no terminal to open.
     void openTerminal(const QString& commandLine);
     /// Takes the user to a waiting session: its `run` through the agent tool, else its tmux session.
     void open(const NeedsYou& entry);
@@ -93,6 +87,8 @@ Q_SIGNALS:
     void changed(Service::Property property);
     /// A run of steps failed at the step with `title`; emitted after `message` holds `line`.
     void runFailed(const QString& title, const QString& line);
+    /// Emitted when a terminal window was asked for and the desktop offers no terminal to open.
+    void terminalMissing();
 
 private:
     void setState(Reach state);

@@ -3,13 +3,19 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +119,77 @@ private:
     bool m_actionsReady = false;
     bool m_attributesReady = false;
 };
+
+// Once the tool has exited, more output can only come from processes it left holding the pipe, such
+// as a daemon that kept its standard output. Their last lines are read while they come, but a pipe
+// quiet for this long, or this long after the exit whatever comes, ends the run.
+constexpr std::chrono::milliseconds kQuietAfterExit{2'000};
+constexpr std::chrono::milliseconds kReadingAfterExitAtMost{10'000};
+
+// The tool's process, and how it ended once it has.
+class Tool {
+public:
+    explicit Tool(pid_t pid) : m_pid(pid) {}
+
+    bool ended() const { return m_ended; }
+    bool succeeded() const { return m_succeeded; }
+
+    // Reaps the tool if it has ended, or, with `block`, once it ends.
+    void reap(bool block)
+    {
+        if (m_ended)
+            return;
+        int status = 0;
+        pid_t waited = 0;
+        do {
+            waited = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+        } while (waited < 0 && errno == EINTR);
+        if (waited == 0)
+            return;
+        // An error here means the process can no longer be waited for (SIGCHLD ignored by someone):
+        // it has ended, with no status to show that it succeeded.
+        m_ended = true;
+        m_succeeded = waited == m_pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    pid_t m_pid;
+    bool m_ended = false;
+    bool m_succeeded = false;
+};
+
+// Reads the pipe to its end on a thread of its own and throws the bytes away. The processes still
+// holding it may go on writing: closing it under them would kill them with SIGPIPE at their next line.
+void drainInBackground(int fd)
+{
+    try {
+        std::thread([fd] {
+            char sink[4096];
+            for (;;) {
+                const ssize_t count = ::read(fd, sink, sizeof sink);
+                if (count > 0 || (count < 0 && errno == EINTR))
+                    continue;
+                break;
+            }
+            closeDescriptor(fd);
+        }).detach();
+    } catch (const std::system_error&) {
+        closeDescriptor(fd);
+    }
+}
+
+// A descriptor that turns readable when the process ends; -1 on kernels before 5.3. Called through
+// syscall(): glibc 2.36's <sys/pidfd.h> declares its wrapper without C linkage for C++.
+int openProcessDescriptor(pid_t pid)
+{
+    return int(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point end)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    return int(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, kReadingAfterExitAtMost.count()));
+}
 
 } // namespace
 
@@ -286,26 +363,71 @@ StepOutcome runStep(const QString& toolPath, const QStringList& arguments)
         return startFailure(toolPath, spawnError);
     }
 
+    // Output and the tool's exit are watched together, so that a run ends when the tool has ended even
+    // though some process it left behind keeps the pipe open. Without a pidfd (kernels before 5.3),
+    // the exit is looked for every couple of seconds instead.
+    using Clock = std::chrono::steady_clock;
+    Tool tool(child);
+    const int exitFd = openProcessDescriptor(child);
+    Clock::time_point exitedAt;
+    Clock::time_point quietSince;
+    Clock::time_point nextExitCheck = Clock::now() + kQuietAfterExit;
+    const auto noteExit = [&] {
+        if (tool.ended())
+            exitedAt = quietSince = Clock::now();
+    };
     LastLine output;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    bool endOfFile = false;
     for (;;) {
-        const ssize_t count = ::read(readEnd, buffer.data(), size_t(buffer.size()));
-        if (count > 0) {
-            output.feed(QByteArrayView(buffer.constData(), qsizetype(count)));
-            continue;
+        int timeout = -1;
+        if (tool.ended()) {
+            const Clock::time_point end = std::min(quietSince + kQuietAfterExit, exitedAt + kReadingAfterExitAtMost);
+            if (Clock::now() >= end)
+                break;
+            timeout = millisecondsUntil(end);
+        } else if (exitFd < 0) {
+            if (Clock::now() >= nextExitCheck) {
+                tool.reap(false);
+                noteExit();
+                nextExitCheck = Clock::now() + kQuietAfterExit;
+                continue;
+            }
+            timeout = millisecondsUntil(nextExitCheck);
         }
-        if (count < 0 && errno == EINTR)
-            continue;
-        break; // end of file, or an error that reading again would not mend
+        pollfd watched[2] = {{readEnd, POLLIN, 0}, {exitFd, POLLIN, 0}};
+        const bool watchingExit = !tool.ended() && exitFd >= 0;
+        const int ready = ::poll(watched, watchingExit ? 2 : 1, timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (watchingExit && watched[1].revents != 0) {
+            // A pidfd turns readable when the process has ended, so this wait returns at once.
+            tool.reap(true);
+            noteExit();
+        }
+        if (watched[0].revents != 0) {
+            const ssize_t count = ::read(readEnd, buffer.data(), size_t(buffer.size()));
+            if (count > 0) {
+                output.feed(QByteArrayView(buffer.constData(), qsizetype(count)));
+                quietSince = Clock::now();
+            } else if (count == 0) {
+                endOfFile = true;
+                break;
+            } else if (errno != EINTR && errno != EAGAIN) {
+                break;  // an error that reading again would not mend
+            }
+        }
     }
-    closeDescriptor(readEnd);
-
-    int waitStatus = 0;
-    pid_t waited = 0;
-    do {
-        waited = ::waitpid(child, &waitStatus, 0);
-    } while (waited < 0 && errno == EINTR);
-
-    const bool succeeded = waited == child && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
-    return {succeeded, output.result()};
+    if (exitFd >= 0)
+        closeDescriptor(exitFd);
+    if (endOfFile || !tool.ended())
+        closeDescriptor(readEnd);
+    else
+        drainInBackground(readEnd);
+    // After the end of the output the tool may still run, for as long as it likes.
+    tool.reap(true);
+    return {tool.succeeded(), output.result()};
 }

@@ -42,6 +42,7 @@ private:
 /// The last non-empty line of a whole output, by the same rule as LastLine.
 QString lastLine(QByteArrayView output);
 
-/// Runs the tool with the arguments and waits for it, output drained first; blocks, so never on the main thread.
-/// Standard input is the null device; standard output and standard error share one pipe.
+/// Runs the tool with the arguments and waits for it; blocks, so never on the main thread. Standard input is
+/// the null device; standard output and standard error share one pipe, read until its end, or, once the tool
+/// has exited, until it has been quiet for 2 s (10 s at most). Processes still holding it are left running.
 StepOutcome runStep(const QString& toolPath, const QStringList& arguments);

@@ -166,10 +166,16 @@ TEST_F(KivoBarTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
     EXPECT_EQ(m_notifier.shown.back().notification.summary, u"Stopping\u2026"_s);
     EXPECT_EQ(m_notifier.shown.back().notification.body, u"error: not signed in"_s);
 
+    m_desktop.hasTerminal = false;
+    m_view.pick(u"dashboard"_s);
+    ASSERT_EQ(m_notifier.shown.size(), 3u);
+    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"No terminal to open"_s);
+
     m_view.pick(u"notify"_s);
     settle();
     statusWith(R"([{"agent": "codex", "where": "~/src/app"}])");
-    EXPECT_EQ(m_notifier.shown.size(), 2u) << "silenced";
+    m_view.pick(u"dashboard"_s);
+    EXPECT_EQ(m_notifier.shown.size(), 3u) << "silenced";
 }
 
 TEST_F(KivoBarTest, OpensTheNewerAppsAddressWithTheDesktop)

@@ -61,6 +61,12 @@ TEST_F(ProcessHttpClientTest, FailsWhenTheHelperDoesNotAnswerProperly)
         {"status not a number", "printf 'OK\\nbody'\n"},
         {"crashed", "printf '200\\nbo'; kill -KILL $$\n"},
         {"printed without end", "yes 200\n"},
+        {"status with a sign", "printf '+200\\n{}'\n"},
+        {"status after a blank", "printf ' 200\\n{}'\n"},
+        {"status before a blank", "printf '200 \\n{}'\n"},
+        {"status ended by CR LF", "printf '200\\r\\n{}'\n"},
+        {"status of four digits", "printf '2000\\n{}'\n"},
+        {"status as hexadecimal", "printf '0xC8\\n{}'\n"},
     };
     for (const Case& c : cases) {
         ProcessHttpClient client(helper(c.script), 20s, 4096);

@@ -717,6 +717,10 @@ TEST(JsonReader, DecodesEveryEscapeAndRefusesBrokenText)
         {R"("a\u0000b")", u"a\0b"sv},
         {"\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", u"caf\u00e9 \U0001F600"},
         {"\"\xEF\xBF\xBE\"", u"\uFFFE"},  // a noncharacter is still a character
+        // A byte order mark inside a string is a character of it, first or not, escaped or not.
+        {R"("\ufeffbom")", u"\uFEFFbom"},
+        {"\"\xEF\xBB\xBF" "bom\"", u"\uFEFFbom"},
+        {"\"\xEF\xBB\xBF\xEF\xBB\xBF\"", u"\uFEFF\uFEFF"},
         {R"("\ud800")", std::nullopt},          // unpaired surrogate escapes
         {R"("\ud800x")", std::nullopt},
         {R"("\ud800\u0041")", std::nullopt},

@@ -135,14 +135,16 @@ TEST_F(ReleaseChecks, UnusableManifestsChangeNothing)
         "{\"version\": {\"name\": \"3.0.0\"}, \"url\": \"https://example.com/\"}",
         "{\"Version\": \"3.0.0\", \"url\": \"https://example.com/\"}",
         "{\"url\": \"https://example.com/\"}",
+        "{\"version\": \"3.0.0-" + QByteArray(300'000, 'a') + "\", \"url\": \"https://example.com/\"}",
+        "{\"version\": \"3.0.0\\n\", \"url\": \"https://example.com/\"}",
     };
     for (const QByteArray& body : bodies) {
         m_server.serve(kLatest, {200, body});
         m_server.serve(kBar, {200, body});
         run(&Service::checkLatest);
         run(&Service::checkBar);
-        EXPECT_EQ(m_service->latest(), u"0.5.0"_s) << body.constData();
-        EXPECT_EQ(m_service->barUpdate(), kStartupBar) << body.constData();
+        EXPECT_EQ(m_service->latest(), u"0.5.0"_s) << body.left(80).constData();
+        EXPECT_EQ(m_service->barUpdate(), kStartupBar) << body.left(80).constData();
     }
     EXPECT_EQ(m_service->message(), std::nullopt);
     EXPECT_EQ(m_service->busy(), std::nullopt);

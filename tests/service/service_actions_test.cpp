@@ -2,7 +2,6 @@
 #include "service.h"
 #include "shell_quote.h"
 #include "terminal_commands.h"
-#include "terminal_script.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -29,32 +28,6 @@ namespace {
 
 constexpr QByteArrayView kScriptHead = "#!/bin/sh\nrm -f \"$0\"\nexec ";
 
-/// Sets the process's umask for the life of the object.
-class UmaskGuard {
-public:
-    explicit UmaskGuard(mode_t mask) : m_previous(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(m_previous); }
-    UmaskGuard(const UmaskGuard&) = delete;
-    UmaskGuard& operator=(const UmaskGuard&) = delete;
-
-private:
-    mode_t m_previous;
-};
-
-mode_t modeOf(const QString& path)
-{
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & 07777;
-}
-
-QByteArray contentsOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class ServiceActions : public testing::Test {
 protected:
     std::unique_ptr<Service> makeService(const QString& home = u"/Users/u/.kivo"_s)
@@ -77,7 +50,7 @@ protected:
     /// The command line the one started terminal runs, read back from its script.
     QString onlyCommand() const
     {
-        const QByteArray text = contentsOf(onlyScript());
+        const QByteArray text = readWholeFile(onlyScript());
         if (!text.startsWith(kScriptHead) || !text.endsWith('\n')) {
             ADD_FAILURE() << "not a terminal script: " << text.toStdString();
             return {};
@@ -105,7 +78,7 @@ TEST_F(OpenTerminal, WritesTheCommandUnchangedIntoAScriptForTheTerminal)
         service->openTerminal(c.command);
         const QString path = onlyScript();
         EXPECT_EQ(QFileInfo(path).absolutePath(), m_scripts.path());
-        EXPECT_EQ(contentsOf(path), c.expected);
+        EXPECT_EQ(readWholeFile(path), c.expected);
         // Nothing else is left in the directory, such as an auxiliary file of the atomic write.
         EXPECT_EQ(QDir(m_scripts.path()).entryList(QDir::Files | QDir::Hidden),
                   QStringList{QFileInfo(path).fileName()});
@@ -188,50 +161,43 @@ TEST_F(OpenTerminal, ScriptRemovesItselfAndRunsTheCommand)
     EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(script));
-    EXPECT_EQ(contentsOf(marker), QFile::encodeName(script));
+    EXPECT_EQ(readWholeFile(marker), QFile::encodeName(script));
 }
 
-TEST_F(OpenTerminal, FailedWriteStillStartsTheTerminalWithThePath)
+TEST_F(OpenTerminal, StartsNoTerminalOnAScriptThatWasNotWritten)
 {
     const QString missing = m_scripts.filePath(u"missing"_s);
-    const auto service =
-        std::make_unique<Service>(ServiceSetup{.home = u"/Users/u/.kivo"_s, .desktop = &m_desktop,
-                                               .temporaryDirectory = missing});
-    service->openTerminal(u"true"_s);
-    const QString path = onlyScript();
-    EXPECT_EQ(QFileInfo(path).absolutePath(), missing);
-    EXPECT_FALSE(QFileInfo::exists(path));
+    const QString open = m_scripts.filePath(u"open to others"_s);
+    QDir().mkpath(open);
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    for (const QString& directory : {missing, open}) {
+        const auto service = std::make_unique<Service>(
+            ServiceSetup{.home = u"/Users/u/.kivo"_s, .desktop = &m_desktop, .temporaryDirectory = directory});
+        service->openTerminal(u"true"_s);
+        EXPECT_TRUE(m_desktop.started.empty()) << directory.toStdString();
+    }
     EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(QDir(open).isEmpty());
 }
 
-TEST(UserTemporaryDirectory, TrustsOnlyARuntimeDirectoryPrivateToTheUser)
+TEST_F(OpenTerminal, RemovesTheScriptAndSaysSoWhenTheDesktopHasNoTerminal)
 {
-    QTemporaryDir root;
-    const auto directory = [&](const QString& name, int mode) {
-        const QString path = root.filePath(name);
-        QDir().mkpath(path);
-        ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
-        return path;
-    };
-    const QString privateDirectory = directory(u"private"_s, 0700);
-    struct Case { QString runtime; QString expected; };
-    std::vector<Case> cases = {
-        {privateDirectory, privateDirectory},
-        {u""_s, QDir::tempPath()},
-        {directory(u"group"_s, 0750), QDir::tempPath()},
-        {directory(u"others"_s, 0701), QDir::tempPath()},
-        {root.filePath(u"missing"_s), QDir::tempPath()},
-        {QDir(QDir::currentPath()).relativeFilePath(privateDirectory), QDir::tempPath()},
-    };
-    writeFile(root.filePath(u"file"_s), "", 0700);
-    cases.push_back({root.filePath(u"file"_s), QDir::tempPath()});
-    if (::geteuid() == 0) {
-        const QString foreign = directory(u"foreign"_s, 0700);
-        ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
-        cases.push_back({foreign, QDir::tempPath()});
-    }
-    for (const Case& c : cases)
-        EXPECT_EQ(userTemporaryDirectory(c.runtime), c.expected) << c.runtime.toStdString();
+    m_desktop.hasTerminal = false;
+    const auto service = makeService();
+    int missing = 0;
+    QObject::connect(service.get(), &Service::terminalMissing, [&missing] { ++missing; });
+    service->openTerminal(u"true"_s);
+    EXPECT_EQ(missing, 1);
+    EXPECT_TRUE(m_desktop.started.empty());
+    EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());
+
+    // A terminal that could not start will never run its script either, but it was there: no signal.
+    m_desktop.hasTerminal = true;
+    m_desktop.startSucceeds = false;
+    service->openTerminal(u"true"_s);
+    EXPECT_EQ(missing, 1);
+    EXPECT_EQ(m_desktop.started.size(), 1u);
+    EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());
 }
 
 TEST_F(ServiceActions, OpenJumpsToTheRunElseTheTmuxSession)
@@ -273,6 +239,27 @@ TEST_F(ServiceActions, OpenJumpsToTheRunElseTheTmuxSession)
         else
             EXPECT_TRUE(m_desktop.started.empty());
     }
+}
+
+TEST_F(ServiceActions, KeepsARelativeHomeWhereItWasAtCreation)
+{
+    // The terminal starts the command in a directory of its own, and the working directory may change.
+    const QTemporaryDir start;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(start.path()));
+    const auto service = makeService(u"rel/.kivo"_s);
+    ASSERT_TRUE(QDir::setCurrent(previous));
+
+    const QString home = start.path() + u"/rel/.kivo"_s;
+    EXPECT_EQ(service->home(), home);
+    EXPECT_EQ(service->toolPath(), home + u"/bin/kivo"_s);
+    service->open(NeedsYou{.agent = u"coder"_s, .where = u"repo"_s, .run = u"r-1"_s});
+    EXPECT_EQ(onlyCommand(), shellQuote(home + u"/bin/kivo"_s) + u" agent --on this watch r-1"_s);
+
+    writeFile(home + u"/bin/kivo"_s, "#!/bin/sh\n", 0755);
+    writeFile(home + u"/host"_s, "");
+    service->refresh();
+    EXPECT_EQ(service->state(), Reach::stopped()) << "the home is looked at where it was";
 }
 
 TEST_F(ServiceActions, ShowLogFollowsTheLogInATerminalWhenThereIsNoViewer)

@@ -3,11 +3,17 @@
 #include "test_files.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
+#include <thread>
+
+#include <signal.h>
 
 using namespace Qt::StringLiterals;
 
@@ -91,6 +97,29 @@ protected:
         return path;
     }
 
+    /// Runs the step on a thread of its own; empty when it has not ended within the deadline.
+    static std::optional<StepOutcome> runWithin(const QString& path, std::chrono::seconds deadline)
+    {
+        std::packaged_task<StepOutcome()> task([path] { return runStep(path, {}); });
+        std::future<StepOutcome> result = task.get_future();
+        std::thread(std::move(task)).detach();
+        if (result.wait_for(deadline) != std::future_status::ready)
+            return std::nullopt;
+        return result.get();
+    }
+
+    /// Kills the processes whose ids the tools wrote to the file, one per line.
+    static void killListed(const QString& pidFile)
+    {
+        QFile file(pidFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (const pid_t pid = pid_t(line.toLongLong()); pid > 0)
+                ::kill(pid, SIGKILL);
+        }
+    }
+
     QTemporaryDir m_dir;
     int m_count = 0;
 };
@@ -171,4 +200,47 @@ TEST_F(RunStep, KeepsOnlyTheEndOfHugeOutput)
     outcome = runStep(tool("head -c 50000000 /dev/zero | tr '\\0' 'x'\nexit 1\n"), {});
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_EQ(outcome.lastLine, QString(LastLine::kKeptBytes, u'x'));
+}
+
+TEST_F(RunStep, JudgesAnExitedToolThoughAChildStillHoldsThePipe)
+{
+    // A daemon that the tool started and that kept its standard output: the run must not wait for it,
+    // not even when the daemon never stops writing to it.
+    struct Case { QByteArray child; QByteArray exit; bool succeeded; QString lastLine; };
+    const Case cases[] = {
+        {"sleep 60", "exit 0\n", true, u"the last line"_s},
+        {"sleep 60", "exit 1\n", false, u"the last line"_s},
+        {"sleep 60", "kill -KILL $$\n", false, u"the last line"_s},
+        {"while :; do echo tick; sleep 0.2; done", "exit 3\n", false, u"tick"_s},
+    };
+    const QString pids = m_dir.filePath(u"pids"_s);
+    for (const Case& c : cases) {
+        const std::string label = (c.child + "; " + c.exit).toStdString();
+        const QString path = tool("(" + c.child + ") &\necho $! >> '" + pids.toUtf8() + "'\n"
+                                  "echo 'the last line'\n" + c.exit);
+        const std::optional<StepOutcome> outcome = runWithin(path, std::chrono::seconds(40));
+        killListed(pids);  // also lets a run that is still waiting end, before the test goes on
+        ASSERT_TRUE(outcome) << "still busy: " << label;
+        EXPECT_EQ(outcome->succeeded, c.succeeded) << label;
+        EXPECT_EQ(outcome->lastLine, c.lastLine) << label;
+    }
+}
+
+TEST_F(RunStep, LeavesAChildThatHoldsThePipeFreeToWriteAfterTheRun)
+{
+    // Closing the pipe under the daemon would kill it with SIGPIPE at its next line of output.
+    const QString go = m_dir.filePath(u"go"_s);
+    const QString wrote = m_dir.filePath(u"wrote"_s);
+    const QString pids = m_dir.filePath(u"pids"_s);
+    const QString path = tool("(until [ -e '" + go.toUtf8() + "' ]; do sleep 0.05; done\n"
+                              " echo 'still here'\n echo yes > '" + wrote.toUtf8() + "'\n exec sleep 60) &\n"
+                              "echo $! >> '" + pids.toUtf8() + "'\necho started\nexit 0\n");
+    const std::optional<StepOutcome> outcome = runWithin(path, std::chrono::seconds(30));
+    writeFile(go, "");
+    const bool childWrote = waitUntil([&] { return QFileInfo::exists(wrote); });
+    killListed(pids);
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->succeeded);
+    EXPECT_EQ(outcome->lastLine, u"started"_s);
+    EXPECT_TRUE(childWrote) << "the child died writing to the pipe";
 }

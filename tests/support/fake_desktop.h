@@ -6,11 +6,14 @@
 #include <vector>
 
 /// A desktop that starts nothing: it records each command it is asked to start. Its terminal is
-/// "/fake/terminal" with the script path as the only argument; its log viewer is whatever `logViewer` gives.
+/// "/fake/terminal" with the script path as the only argument, unless it has none; its log viewer is
+/// whatever `logViewer` gives.
 class FakeDesktop : public Desktop {
 public:
     std::optional<Command> terminalFor(const QString& scriptPath) const override
     {
+        if (!hasTerminal)
+            return std::nullopt;
         return Command{QStringLiteral("/fake/terminal"), {scriptPath}};
     }
 
@@ -22,10 +25,15 @@ public:
     bool startDetached(const Command& command) override
     {
         started.push_back(command);
-        return true;
+        return startSucceeds;
     }
 
     void openUrl(const QUrl& url) override { opened.push_back(url); }
+
+    /// False for a desktop that knows no terminal.
+    bool hasTerminal = true;
+    /// What startDetached answers, after recording the command.
+    bool startSucceeds = true;
 
     /// Empty (the default) for a desktop that follows the log in a terminal.
     std::function<std::optional<Command>(const QString&)> logViewer;

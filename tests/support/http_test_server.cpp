@@ -21,6 +21,13 @@ QUrl HttpTestServer::url() const
     return QUrl(u"http://127.0.0.1:%1"_s.arg(m_port));
 }
 
+QUrl HttpTestServer::url(const QString& path) const
+{
+    QUrl address = url();
+    address.setPath(path);
+    return address;
+}
+
 void HttpTestServer::serve(const QString& path, CannedResponse response)
 {
     m_responses.insert(path, std::move(response));
@@ -58,6 +65,7 @@ void HttpTestServer::onConnection()
             const QString target = requestLine.size() >= 2 ? QString::fromLatin1(requestLine[1]) : QString();
             const QString path = target.left(target.indexOf(u'?'));
             m_events.push_back({Kind::Request, path});
+            m_heads.insert(path, head.left(head.indexOf("\r\n\r\n") + 2));
             answer(socket, path);
         });
     }
@@ -70,12 +78,33 @@ void HttpTestServer::answer(QTcpSocket* socket, const QString& path)
         return;
     QTimer::singleShot(response.delay, socket, [this, socket, path, response] {
         QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\n"
-                           "Content-Type: application/json\r\nConnection: close\r\n";
-        if (response.announceLength)
-            bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        bytes += "\r\n" + response.body;
+                           "Content-Type: application/json\r\nConnection: close\r\n" + response.headers;
         m_events.push_back({Kind::Response, path});
-        socket->write(bytes);
+        if (response.endless == CannedResponse::Endless::Headers) {
+            socket->write(bytes);
+            trickle(socket, response);
+            return;
+        }
+        if (response.announceLength)
+            bytes += "Content-Length: " + QByteArray::number(response.length.value_or(response.body.size())) + "\r\n";
+        bytes += "\r\n";
+        if (response.endless == CannedResponse::Endless::Body) {
+            socket->write(bytes);
+            trickle(socket, response);
+            return;
+        }
+        socket->write(bytes + response.body);
         socket->disconnectFromHost();
     });
+}
+
+void HttpTestServer::trickle(QTcpSocket* socket, const CannedResponse& response)
+{
+    // Until the client goes away; the timer is the socket's, so it ends with it.
+    auto* timer = new QTimer(socket);
+    const bool headers = response.endless == CannedResponse::Endless::Headers;
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, headers, count = 0]() mutable {
+        socket->write(headers ? "X-Filler-" + QByteArray::number(++count) + ": more\r\n" : QByteArray(" "));
+    });
+    timer->start(response.interval);
 }

@@ -20,6 +20,20 @@ void writeFile(const QString& path, const QByteArray& bytes, int mode)
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
 }
 
+QByteArray readWholeFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline)
 {
     QDeadlineTimer timer(deadline);
