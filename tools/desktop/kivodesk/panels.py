@@ -14,6 +14,9 @@ from .session import NOBODY
 from .tray import WATCHER, host_registered
 from .wait import DEFAULT_TIMEOUT, wait_until
 
+# The panels draw text with GTK, which wants a UTF-8 locale; the app gets none, as on a fresh machine.
+PANEL_LOCALE = {"LANG": "C.UTF-8"}
+
 WAYBAR_CONFIG = {
     "layer": "top",
     "position": "top",
@@ -44,9 +47,9 @@ class GtkPanel:
     def start(self, timeout=DEFAULT_TIMEOUT):
         """Starts the watcher, then the host (its own -w races the watcher); returns once the host is registered."""
         bus = self.session.bus()
-        self.session.start("watcher", ["status-notifier-watcher"])
+        self.session.start("watcher", ["status-notifier-watcher"], env=PANEL_LOCALE)
         wait_until(lambda: bus.has_owner(WATCHER), timeout, "the StatusNotifier watcher")
-        self.session.start("host", ["gtk-sni-tray-standalone"] + self.host_args)
+        self.session.start("host", ["gtk-sni-tray-standalone"] + self.host_args, env=PANEL_LOCALE)
         wait_until(lambda: host_registered(bus), timeout, "the tray host's registration")
 
     def stop(self, timeout=DEFAULT_TIMEOUT):
@@ -94,6 +97,7 @@ class WaybarPanel:
 
     def _env(self):
         env = {
+            **PANEL_LOCALE,
             "HOME": self.home,
             "XDG_RUNTIME_DIR": self.runtime,
             "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
@@ -151,7 +155,8 @@ class XEmbedPanel:
     def start(self, timeout=DEFAULT_TIMEOUT):
         """Starts trayer; returns once it owns the X tray selection of screen 0."""
         self.session.start("trayer", ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                                      "--height", "24", "--SetDockType", "true", "--transparent", "false"])
+                                      "--height", "24", "--SetDockType", "true", "--transparent", "false"],
+                           env=PANEL_LOCALE)
         wait_until(lambda: tray_selection_owner(self.session.display), timeout, "trayer's tray selection")
 
     def stop(self, timeout=DEFAULT_TIMEOUT):

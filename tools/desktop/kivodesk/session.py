@@ -29,16 +29,16 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 
 
 def base_environment(extra=None):
-    """A small, known environment: nothing of the caller's desktop, locale or bus leaks in."""
+    """A small, known environment: nothing of the caller's desktop, locale or bus leaks in (no LANG, as on a fresh root)."""
     env = {
         "PATH": os.environ.get("PATH") or "/usr/sbin:/usr/bin:/sbin:/bin",
         "HOME": os.environ.get("HOME") or "/",
-        # Some tools print or parse text; none of our reads depend on it.
-        "LANG": "C.UTF-8",
         # GTK would otherwise start the accessibility bus and a settings daemon that outlive us.
         "NO_AT_BRIDGE": "1",
         "GSETTINGS_BACKEND": "memory",
     }
+    # A sanitizer build's programs keep the options the test runner gave them.
+    env.update({key: value for key, value in os.environ.items() if key.endswith("SAN_OPTIONS")})
     if extra:
         env.update(extra)
     return env
