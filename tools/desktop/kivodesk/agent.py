@@ -103,13 +103,17 @@ class StandInAgent:
         """The relays the agent reports; an empty list means connecting."""
         self.write("relays", "".join(f"{relay}\n" for relay in relays))
 
-    def status_time(self):
-        """The updated_at of the status file, or None: it moves on at every write of the agent."""
+    def status(self):
+        """The status file decoded, or None while it is missing or half written."""
         try:
             with open(self.path("run", "status.json"), encoding="utf-8") as status:
-                return json.load(status).get("updated_at")
+                return json.load(status)
         except (OSError, ValueError):
             return None
+
+    def wait_status(self, predicate, timeout=DEFAULT_TIMEOUT, what="the agent's status"):
+        """Waits until the status file satisfies predicate (a function of the decoded record); raises Timeout."""
+        return wait_until(lambda: predicate(self.status() or {}), timeout, what)
 
     def status_bytes(self):
         """The status file as it is now, or None."""
