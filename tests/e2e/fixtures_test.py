@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.notifications import INTERFACE, NAME, PATH, NotificationServer  # noqa: E402
 from kivodesk.panels import XEmbedPanel, tray_selection_owner  # noqa: E402
-from kivodesk.processes import Interrupted, interrupt_on_signals  # noqa: E402
+from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.signals import SignalRecorder  # noqa: E402
 from kivodesk.tray import WATCHER  # noqa: E402
@@ -95,6 +95,7 @@ def main():
     except (Abort, Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up
         checks.fail(f"the run stopped: {type(error).__name__}: {error}")
     finally:
+        ignore_signals()
         logs = session.logs()
         session.close()
     if checks.failed:

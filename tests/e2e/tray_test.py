@@ -20,7 +20,7 @@ from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
-from kivodesk.processes import Interrupted, interrupt_on_signals, pid_alive  # noqa: E402
+from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals, pid_alive  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.signals import SignalRecorder, add_match_monitor, watches_name  # noqa: E402
 from kivodesk.tray import WATCHER, find_item  # noqa: E402
@@ -293,6 +293,7 @@ def main():
     else:
         failed = checks.failed > 0
     finally:
+        ignore_signals()
         logs = session.logs()
         session.close()
     if failed:

@@ -11,7 +11,6 @@ usage: demo.py --build BUILD_DIR --source SOURCE_DIR [--pace SECONDS] [--private
 import argparse
 import os
 import shutil
-import signal
 import stat
 import subprocess
 import sys
@@ -25,7 +24,7 @@ from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.bus import Bus, BusError  # noqa: E402
 from kivodesk.panels import GtkPanel  # noqa: E402
-from kivodesk.processes import Interrupted, Processes, interrupt_on_signals  # noqa: E402
+from kivodesk.processes import Interrupted, Processes, ignore_signals, interrupt_on_signals  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.tray import find_item, find_item_of_process  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
@@ -257,11 +256,18 @@ def print_status(build, home):
                    stdin=subprocess.DEVNULL, timeout=30, check=False)
 
 
+PRIVATE_DESKTOP_TOOLS = ["Xvfb", "dbus-daemon", "status-notifier-watcher", "gtk-sni-tray-standalone"]
+
+
 def open_stage(args):
     """The user's desktop when there is one to show the tray in, else a private one."""
     address = None if args.private else session_bus_address()
     if address and (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
         return UserDesktop(args.build, address)
+    missing = [tool for tool in PRIVATE_DESKTOP_TOOLS if shutil.which(tool) is None]
+    if missing:
+        raise RuntimeError(f"no desktop session to show the tray in, and no private one: {', '.join(missing)} "
+                           "missing (scripts/setup.sh --for demo installs them when DISPLAY is unset)")
     return PrivateDesktop(args.build)
 
 
@@ -316,9 +322,7 @@ def main():
             print(stage.logs(), file=sys.stderr, flush=True)
         status = 1
     finally:
-        # Everything stops even if a second Ctrl+C comes while it does.
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
-        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        ignore_signals()
         if agent is not None:
             agent.down()
         if stage is not None:

@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.panels import GtkPanel  # noqa: E402
-from kivodesk.processes import Interrupted, interrupt_on_signals  # noqa: E402
+from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.tray import wait_item  # noqa: E402
 from kivodesk.wait import Timeout, wait_until  # noqa: E402
@@ -167,6 +167,7 @@ def main():
         print(session.logs(), file=sys.stderr)
         return 1
     finally:
+        ignore_signals()
         session.close()
 
 

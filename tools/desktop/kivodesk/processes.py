@@ -23,6 +23,12 @@ def interrupt_on_signals():
         signal.signal(signum, _raise_interrupted)
 
 
+def ignore_signals():
+    """Ignores INT, TERM and HUP from now on: a second Ctrl+C must not cut the clean-up short."""
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, signal.SIG_IGN)
+
+
 def pid_alive(pid):
     """Whether a process with this pid exists and is not a zombie."""
     if not pid:
