@@ -69,11 +69,9 @@ if [ -f "$build_dir/CMakeCache.txt" ]; then
   echo "setup: building in $build_dir (only what changed)"
 else
   # Measured on 2 cores with an empty ccache: the app alone 1 minute, everything 3, with the sanitizers 3.
-  minutes=3
-  [ "$purpose" = demo ] && minutes=1
-  what=everything
-  [ "$purpose" = demo ] && what="the app"
-  echo "setup: building $what in $build_dir for the first time (about $minutes minutes on 2 cores, less when ccache has the objects)"
+  what="everything in $build_dir for the first time (about 3 minutes"
+  [ "$purpose" = demo ] && what="the app in $build_dir for the first time (about a minute"
+  echo "setup: building $what on 2 cores, less when ccache has the objects)"
 fi
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}"
