@@ -84,8 +84,8 @@ class TrayScenario:
         return self.item
 
     def wait_registered(self):
-        """Whether the app registers an item with the watcher in time."""
-        return holds_within(self.find_app_item, WAIT)
+        """Whether the app registers an item with the watcher in time (false at once if the app ended)."""
+        return holds_within(lambda: self.find_app_item() or not self.app_alive(), WAIT) and self.item is not None
 
     def headline_is(self, text, timeout=WAIT):
         """Whether the first row reads text before timeout."""
