@@ -11,7 +11,7 @@ build=build-fuzz
 
 # CXX only picks the compiler when the build directory is first configured; the fuzz CMakeLists refuses
 # any other compiler than clang.
-CXX=clang++ scripts/setup.sh "$build" -DKIVOBAR_FUZZ=ON -DKIVOBAR_TESTS=OFF -DKIVOBAR_BENCHMARKS=OFF
+CXX=clang++ scripts/setup.sh --for test "$build" -DKIVOBAR_FUZZ=ON -DKIVOBAR_TESTS=OFF -DKIVOBAR_BENCHMARKS=OFF
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

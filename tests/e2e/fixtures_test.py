@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""Checks the desktop fixtures that later end-to-end tests stand on: the stand-in notification server
+answers, records and emits as a real one does, and the XEmbed tray (trayer) takes and gives back the
+X tray selection. Each starts, answers and stops on a private X server and session bus.
+
+usage: fixtures_test.py
+"""
+
+import os
+import shutil
+import sys
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "desktop"))
+
+from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.notifications import INTERFACE, NAME, PATH, NotificationServer  # noqa: E402
+from kivodesk.panels import XEmbedPanel, tray_selection_owner  # noqa: E402
+from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
+from kivodesk.session import Session  # noqa: E402
+from kivodesk.signals import SignalRecorder  # noqa: E402
+from kivodesk.tray import WATCHER  # noqa: E402
+from kivodesk.wait import holds_within  # noqa: E402
+
+TOOLS = ["Xvfb", "dbus-daemon", "trayer"]
+SUMMARY = "claude · ~/src/kivo"
+BODY = "Wants to run the tests — & <b>more</b>"
+
+
+def notify(bus, summary, body, hints):
+    """A Notify call as the app makes it; returns the id."""
+    return bus.call(NAME, PATH, INTERFACE, "Notify", "susssasa{sv}i", "Kivo Bar", 0, "io.kivo.KivoBar", summary, body,
+                    ["default", "Open", "open", "Open"], hints, -1)[0]
+
+
+def notification_server(session, checks):
+    """The stand-in server: capabilities, ids, the record of calls, and the signals it emits."""
+    server = NotificationServer(session)
+    server.start()
+    bus = session.bus()
+    capabilities = bus.call(NAME, PATH, INTERFACE, "GetCapabilities")[0]
+    checks.check(f"the notification server offers actions, body and markup ({capabilities})",
+                 {"actions", "body", "body-markup"} <= set(capabilities))
+    checks.check("it names itself", bus.call(NAME, PATH, INTERFACE, "GetServerInformation")[0] != "")
+    first = notify(bus, SUMMARY, BODY, {"desktop-entry": ("s", "io.kivo.KivoBar"), "urgency": ("y", 1)})
+    second = notify(bus, "second", "", {})
+    checks.check(f"Notify returns increasing ids ({first}, {second})", 0 < first < second)
+    recorded = server.notifications()
+    checks.check("every Notify is recorded with its texts, actions and hints, byte for byte",
+                 len(recorded) == 2 and recorded[0]["summary"] == SUMMARY and recorded[0]["body"] == BODY
+                 and recorded[0]["actions"] == ["default", "Open", "open", "Open"]
+                 and recorded[0]["hints"] == {"desktop-entry": "io.kivo.KivoBar", "urgency": 1}
+                 and recorded[0]["id"] == first, detail=str(recorded))
+
+    with SignalRecorder(session.bus_address, bus.owner(NAME)) as recorder:
+        bus.call(NAME, PATH, INTERFACE, "CloseNotification", "u", first)
+        server.invoke_action(second, "open")
+        closed = holds_within(lambda: recorder.recorded(("NotificationClosed",)), 10)
+        invoked = holds_within(lambda: recorder.recorded(("ActionInvoked",)), 10)
+        checks.check("CloseNotification emits NotificationClosed(id, 3) from the server",
+                     closed and recorder.recorded(("NotificationClosed",))[0].body == (first, 3))
+        checks.check("the test makes the server emit ActionInvoked(id, key) from its own connection",
+                     invoked and recorder.recorded(("ActionInvoked",))[0].body == (second, "open"))
+    checks.check("the calls are recorded in order",
+                 [call["method"] for call in server.calls()] ==
+                 ["GetCapabilities", "GetServerInformation", "Notify", "Notify", "CloseNotification", "InvokeAction"],
+                 detail=str([call["method"] for call in server.calls()]))
+    server.stop()
+    checks.check("the server gives its name back when stopped", holds_within(lambda: not bus.has_owner(NAME), 10))
+
+
+def xembed_tray(session, checks):
+    """trayer: an X tray manager with no StatusNotifier watcher."""
+    panel = XEmbedPanel(session)
+    panel.start()
+    checks.check("trayer owns the X tray selection", tray_selection_owner(session.display) != 0)
+    checks.check("no StatusNotifier watcher runs beside it", not session.bus().has_owner(WATCHER))
+    panel.stop()
+    checks.check("the selection is free once trayer stopped", tray_selection_owner(session.display) == 0)
+
+
+def main():
+    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
+    if missing:
+        print(f"FAIL: not installed: {', '.join(missing)} (scripts/setup.sh --for test installs them)")
+        return 1
+    interrupt_on_signals()
+    checks = Checks("desktop fixtures", 120)
+    session = Session("kivo-fixtures-test")
+    try:
+        session.start_x()
+        session.start_bus()
+        notification_server(session, checks)
+        xembed_tray(session, checks)
+    except (Abort, Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up
+        checks.fail(f"the run stopped: {type(error).__name__}: {error}")
+    finally:
+        ignore_signals()
+        logs = session.logs()
+        session.close()
+    if checks.failed:
+        print("--- logs\n" + logs)
+    print(checks.summary())
+    return 1 if checks.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

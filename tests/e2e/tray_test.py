@@ -1,0 +1,307 @@
+#!/usr/bin/python3
+"""Runs the real kivobar on a private desktop against the stand-in agent, and reads and drives its tray
+over D-Bus as a panel does: the icon name, the rows of the exported menu, clicks on them, what the agent
+does, and the signals the app sends.
+
+usage: tray_test.py --build BUILD_DIR --source SOURCE_DIR [--host gtk|waybar] [--app-needs-x yes|no]
+
+Prints a PASS or FAIL line per check and a summary; exits 1 when any check failed.
+"""
+
+import argparse
+import os
+import shutil
+import sys
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "desktop"))
+
+from kivodesk.agent import StandInAgent  # noqa: E402
+from kivodesk.app import start_kivobar  # noqa: E402
+from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.panels import open_desktop  # noqa: E402
+from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals, pid_alive  # noqa: E402
+from kivodesk.session import Session  # noqa: E402
+from kivodesk.signals import SignalRecorder, add_match_monitor, watches_name  # noqa: E402
+from kivodesk.tray import WATCHER, find_item  # noqa: E402
+from kivodesk.wait import Timeout, holds_within, wait_until  # noqa: E402
+
+WAIT = 20
+BUDGET = 240
+
+ONLINE = "Reachable from your devices · via eu-1"
+PAUSED = "Kivo is paused: this computer is unreachable"
+DASHBOARD = "Open the dashboard"
+SESSION = "claude · ~/src/kivo — Wants to run the tests"
+ODD_SESSION = "codex · ~/src/my_app — Build & deploy?"
+WAITING = [
+    {"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
+    # "_" and "&" must reach the panel as written, not as mnemonic marks.
+    {"agent": "codex", "where": "~/src/my_app", "detail": "Build & deploy?", "run": "my_app-2"},
+]
+
+TOOLS = ["Xvfb", "dbus-daemon", "unshare"]
+HOST_TOOLS = {"gtk": ["status-notifier-watcher", "gtk-sni-tray-standalone"], "waybar": ["sway", "waybar", "setpriv"]}
+
+
+class TrayScenario:
+    """The app against the stand-in agent on one host, one phase per method."""
+
+    def __init__(self, args, session):
+        self.build = args.build
+        self.source = args.source
+        self.app_needs_x = args.app_needs_x == "yes"
+        self.session = session
+        self.panel = open_desktop(session, args.host, app_needs_x=self.app_needs_x)
+        self.bus = session.bus()
+        self.agent = StandInAgent(self.source, session.path("agent-home"), session.processes.log_path("kivo-tool"))
+        self.checks = Checks(f"tray end-to-end on {args.host}", BUDGET, on_fail=self.show_tray)
+        self.app = None
+        self.item = None
+
+    # ------------------------------------------------------------ helpers
+
+    def show_tray(self):
+        """After a failure: the menu and icon as the panel sees them now."""
+        if self.item is not None:
+            print("  the menu now:\n" + self.item.menu_text(), flush=True)
+            print(f"  IconName: {self.item.prop('IconName')}", flush=True)
+
+    def start_app(self):
+        """Starts kivobar; the item is found later, once it registers."""
+        self.item = None
+        self.app = start_kivobar(self.session, self.build, self.agent.home, needs_x=self.app_needs_x)
+
+    def app_alive(self):
+        """Whether kivobar still runs."""
+        return self.app is not None and self.app.poll() is None
+
+    def find_app_item(self):
+        """The app's item, once the watcher lists it; None before."""
+        if not self.app_alive():
+            return None
+        self.item = find_item(self.bus, self.app.pid)
+        return self.item
+
+    def wait_registered(self):
+        """Whether the app registers an item with the watcher in time (false at once if the app ended)."""
+        return holds_within(lambda: self.find_app_item() or not self.app_alive(), WAIT) and self.item is not None
+
+    def headline_is(self, text, timeout=WAIT):
+        """Whether the first row reads text before timeout."""
+        return holds_within(lambda: self.item.headline() == text, timeout)
+
+    def icon_is(self, name, timeout=WAIT):
+        """Whether IconName becomes name before timeout."""
+        return holds_within(lambda: self.item.prop("IconName") == name, timeout)
+
+    def row_shown(self, label, timeout=WAIT):
+        """Whether a visible row reads label before timeout."""
+        return holds_within(lambda: self.item.has_row(label), timeout)
+
+    def row_gone(self, label, timeout=WAIT):
+        """Whether no visible row reads label before timeout."""
+        return holds_within(lambda: not self.item.has_row(label), timeout)
+
+    def agent_writes(self, count, timeout):
+        """Waits until the agent has rewritten its status file count times (it does every 2 s)."""
+        seen = [self.agent.status_bytes()]
+
+        def written():
+            now = self.agent.status_bytes()
+            if now is not None and now != seen[-1]:
+                seen.append(now)
+            return len(seen) > count
+
+        wait_until(written, timeout, f"{count} writes of the status file")
+
+    # ------------------------------------------------------------ phases
+
+    def panel_first(self):
+        """The panel is there before the app: the app registers and shows the agent online."""
+        self.panel.start()
+        self.agent.make()
+        self.session.on_close.append(self.agent.down)
+        self.first_agent = self.agent.up()
+        self.start_app()
+        if not self.wait_registered():
+            raise Abort(f"kivobar registers a tray item with the watcher (running: {self.app_alive()})")
+        self.checks.report(f"kivobar registers a tray item with the watcher ({self.item})", True)
+        self.checks.check(f'the headline reads "{ONLINE}"', self.headline_is(ONLINE))
+        self.checks.check("the icon is kivobar-online-symbolic while the agent is reachable",
+                          self.icon_is("kivobar-online-symbolic"))
+        self.checks.check('"Pause Kivo" is shown while the agent runs', self.row_shown("Pause Kivo"))
+        self.checks.check('"Resume Kivo" is not shown while the agent runs', lambda: not self.item.has_row("Resume Kivo"))
+
+    def nothing_changes(self):
+        """Over several refreshes with nothing new, no row is touched and no signal is sent."""
+        headline_id = self.item.row_id(ONLINE)
+        dashboard_id = self.item.row_id(DASHBOARD)
+        revision = self.item.revision()
+        with SignalRecorder(self.session.bus_address, self.item.owner()) as recorder:
+            # Four writes of the agent's (8 s) span at least two of the app's 3-second refreshes.
+            self.agent_writes(4, 30)
+            sent = recorder.summary()
+            quiet = recorder.count() == 0
+        now_revision = self.item.revision()
+        self.ids = (headline_id, dashboard_id)
+        self.checks.check(f"the rows keep their ids across refreshes (headline {headline_id}, dashboard {dashboard_id})",
+                          None not in self.ids and self.ids == (self.item.row_id(ONLINE), self.item.row_id(DASHBOARD)))
+        self.checks.check(f"the menu is not touched while nothing changes (layout revision {revision}, then {now_revision})",
+                          revision == now_revision)
+        self.checks.check(f"no signal reaches the panel while nothing changes (sent: {sent})", quiet)
+
+    def ids_kept(self, headline, when):
+        """The headline and dashboard rows keep the ids they had at the start."""
+        headline_id, dashboard_id = self.ids
+        self.checks.check(f"the headline row keeps its id {when} ({headline_id})", self.item.row_id(headline) == headline_id)
+        self.checks.check(f"the dashboard row keeps its id {when} ({dashboard_id})",
+                          self.item.row_id(DASHBOARD) == dashboard_id)
+
+    def pause(self):
+        """Clicking "Pause Kivo" stops the agent, and the menu follows."""
+        if not self.item.click_label("Pause Kivo"):
+            self.checks.fail('clicking "Pause Kivo": there is no such row')
+            return
+        self.checks.eventually(f'clicking "Pause Kivo" stops the agent (pid {self.first_agent})',
+                               lambda: not pid_alive(self.first_agent), 15)
+        self.checks.check(f'the headline becomes "{PAUSED}"', self.headline_is(PAUSED, 10))
+        self.checks.check('"Resume Kivo" is shown once the agent is paused', self.row_shown("Resume Kivo", 10))
+        self.checks.check('"Pause Kivo" is gone once the agent is paused', self.row_gone("Pause Kivo", 10))
+        self.checks.check("the icon is kivobar-offline-symbolic while paused", self.icon_is("kivobar-offline-symbolic", 10))
+        self.ids_kept(PAUSED, "through the change")
+
+    def sessions_and_resume(self):
+        """Sessions start waiting while paused; "Resume Kivo" brings the agent back with them listed."""
+        self.agent.set_needs_you(WAITING)
+        if self.item.click_label("Resume Kivo"):
+            self.checks.eventually('clicking "Resume Kivo" starts the agent again', self.agent.running, 15)
+            self.checks.check(f'the headline is back to "{ONLINE}"', self.headline_is(ONLINE))
+        else:
+            self.checks.fail('clicking "Resume Kivo": there is no such row')
+        self.checks.check("the icon is kivobar-needs-you-symbolic while a session waits",
+                          self.icon_is("kivobar-needs-you-symbolic"))
+        self.checks.check('"Needs you" is shown', self.row_shown("Needs you"))
+        self.checks.check(f'the waiting session\'s row reads "{SESSION}"', self.row_shown(SESSION))
+        self.checks.check(f'"_" and "&" in a session\'s row reach the panel as written ("{ODD_SESSION}")',
+                          self.row_shown(ODD_SESSION, 5))
+        self.checks.check("the session's row can be picked", lambda: self.item.row(SESSION).enabled)
+        self.ids_kept(ONLINE, "after the sessions came")
+
+    def sessions_leave(self):
+        """The sessions go: the icon falls back to the state's own."""
+        self.agent.set_needs_you([])
+        self.checks.check("the icon falls back to kivobar-online-symbolic once no session waits",
+                          self.icon_is("kivobar-online-symbolic"))
+        self.checks.check('"Needs you" is gone once no session waits', self.row_gone("Needs you"))
+
+    def panel_restart(self):
+        """The panel goes and comes back: the app stays and registers again."""
+        try:
+            self.panel.stop()
+            self.panel.start()
+        except Timeout as error:
+            raise Abort(f"the panel did not restart: {error}") from error
+        self.checks.check("kivobar outlives its panel", self.app_alive())
+        if self.checks.check("kivobar registers again when the panel comes back", self.wait_registered()):
+            self.checks.check(f'the menu reads "{ONLINE}" after the panel came back', self.headline_is(ONLINE))
+            self.checks.check("the icon is kivobar-online-symbolic after the panel came back",
+                              self.icon_is("kivobar-online-symbolic"))
+
+    def quit(self):
+        """"Quit Kivo Bar" ends the app, not the agent."""
+        if self.item.click_label("Quit Kivo Bar"):
+            self.checks.check('clicking "Quit Kivo Bar" ends kivobar', self.session.processes.wait_exit("kivobar", 10))
+        else:
+            self.checks.fail('clicking "Quit Kivo Bar": there is no such row')
+        self.session.processes.stop("kivobar")
+        self.item = None
+        self.checks.check("the agent keeps running after kivobar quits", self.agent.running())
+
+    def app_before_panel(self):
+        """At login the app may start before the panel: it must show up once the panel comes."""
+        try:
+            self.panel.stop()
+        except Timeout as error:
+            raise Abort(f"the panel did not stop: {error}") from error
+        # The app is watching for a panel once it asked the bus about the watcher's name: only then
+        # does the panel that comes next really come after it.
+        with add_match_monitor(self.session.bus_address) as monitor:
+            self.start_app()
+            watching = holds_within(lambda: any(watches_name(monitor, name, WATCHER)
+                                                for name in self.bus.connections_of(self.app.pid)), WAIT)
+        if not self.checks.check("kivobar started with no panel watches for one to come", watching):
+            return
+        self.checks.check("kivobar keeps running while there is no panel", self.app_alive())
+        try:
+            self.panel.start()
+        except Timeout as error:
+            raise Abort(f"the panel did not start after the app: {error}") from error
+        if self.checks.check("kivobar started before the panel registers once the panel comes", self.wait_registered()):
+            self.checks.check(f'its menu reads "{ONLINE}"', self.headline_is(ONLINE))
+            self.checks.check("its icon is kivobar-online-symbolic", self.icon_is("kivobar-online-symbolic"))
+
+    def run(self):
+        """Every phase in order; an Abort ends the run with a FAIL line."""
+        try:
+            self.panel_first()
+            self.nothing_changes()
+            self.pause()
+            self.sessions_and_resume()
+            self.sessions_leave()
+            self.panel_restart()
+            self.quit()
+            self.app_before_panel()
+        except (Abort, Timeout) as error:
+            self.checks.fail(str(error))
+        return self.checks
+
+
+def missing_tools(host):
+    """The programs this run needs that are not installed."""
+    return [tool for tool in TOOLS + HOST_TOOLS[host] if shutil.which(tool) is None]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
+    parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
+    parser.add_argument("--host", choices=["gtk", "waybar"], default="gtk", help="the tray host to run on")
+    parser.add_argument("--app-needs-x", choices=["yes", "no"], default="yes",
+                        help="whether kivobar gets an X display (today's Qt tray needs one)")
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    args.source = os.path.abspath(args.source)
+
+    missing = missing_tools(args.host)
+    if missing:
+        print(f"FAIL: not installed: {', '.join(missing)} (scripts/setup.sh --for test installs them)")
+        return 1
+    if not os.access(os.path.join(args.build, "app", "kivobar"), os.X_OK):
+        print(f"FAIL: no {args.build}/app/kivobar: build the kivobar target first")
+        return 1
+
+    interrupt_on_signals()
+    session = Session("kivo-tray-test", keep=os.environ.get("DESKTOP_KEEP") == "1")
+    checks = None
+    try:
+        scenario = TrayScenario(args, session)
+        checks = scenario.run()
+    except (Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up and reports
+        print(f"FAIL: the run stopped: {type(error).__name__}: {error}", flush=True)
+        failed = True
+    else:
+        failed = checks.failed > 0
+    finally:
+        ignore_signals()
+        logs = session.logs()
+        session.close()
+    if failed:
+        print("--- logs\n" + logs, flush=True)
+    if checks is not None:
+        print(checks.summary(), flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
