@@ -104,7 +104,7 @@ def measure(args):
     results = {}
     scaling = {}
     with Session(name="kivo-bench") as session:
-        panel = open_desktop(session, "gtk", app_needs_x=True)
+        panel = open_desktop(session, "gtk")
         panel.start()
         bus = session.bus()
         agent = StandInAgent(SOURCE_DIR, session.path("agent-home"))
@@ -115,7 +115,7 @@ def measure(args):
         panel_pid = panel.host_pid()
 
         # kivobar, the resident process that needs no display.
-        process = start_kivobar(session, args.build, home, needs_x=False)
+        process = start_kivobar(session, args.build, home)
         item = wait_item(bus, process.pid)
         time.sleep(args.settle)
         sender = item.owner()

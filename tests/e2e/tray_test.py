@@ -3,7 +3,7 @@
 over D-Bus as a panel does: the icon name, the rows of the exported menu, clicks on them, what the agent
 does, and the signals the app sends.
 
-usage: tray_test.py --build BUILD_DIR --source SOURCE_DIR [--host gtk|waybar] [--app-needs-x yes|no]
+usage: tray_test.py --build BUILD_DIR --source SOURCE_DIR [--host gtk|waybar]
 
 Prints a PASS or FAIL line per check and a summary; exits 1 when any check failed.
 """
@@ -11,6 +11,7 @@ Prints a PASS or FAIL line per check and a summary; exits 1 when any check faile
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 
 sys.dont_write_bytecode = True
@@ -19,15 +20,16 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.notifications import NotificationServer  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
 from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals, pid_alive  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.signals import SignalRecorder, add_match_monitor, watches_name  # noqa: E402
-from kivodesk.tray import WATCHER, find_item  # noqa: E402
+from kivodesk.tray import WATCHER, find_item, watcher_items  # noqa: E402
 from kivodesk.wait import Timeout, holds_within, wait_until  # noqa: E402
 
 WAIT = 20
-BUDGET = 240
+BUDGET = 330
 
 ONLINE = "Reachable from your devices · via eu-1"
 PAUSED = "Kivo is paused: this computer is unreachable"
@@ -39,6 +41,16 @@ WAITING = [
     # "_" and "&" must reach the panel as written, not as mnemonic marks.
     {"agent": "codex", "where": "~/src/my_app", "detail": "Build & deploy?", "run": "my_app-2"},
 ]
+MANY = 1000
+FAILURE = "error: the relay refused to let go"
+NO_TRAY = "no system tray is running"
+
+# A terminal that runs nothing: it keeps a copy of the script it was given to run, then removes it as the
+# script itself would.
+RECORDING_TERMINAL = """#!/bin/sh
+[ "$1" = -e ] && shift
+cat -- "$1" >> "$0.log" && rm -f -- "$1"
+"""
 
 TOOLS = ["Xvfb", "dbus-daemon", "unshare"]
 HOST_TOOLS = {"gtk": ["status-notifier-watcher", "gtk-sni-tray-standalone"], "waybar": ["sway", "waybar", "setpriv"]}
@@ -50,10 +62,14 @@ class TrayScenario:
     def __init__(self, args, session):
         self.build = args.build
         self.source = args.source
-        self.app_needs_x = args.app_needs_x == "yes"
         self.session = session
-        self.panel = open_desktop(session, args.host, app_needs_x=self.app_needs_x)
+        self.panel = open_desktop(session, args.host)
         self.bus = session.bus()
+        self.notifications = NotificationServer(session)
+        self.terminal = session.path("terminal")
+        with open(self.terminal, "w", encoding="utf-8") as terminal:
+            terminal.write(RECORDING_TERMINAL)
+        os.chmod(self.terminal, 0o755)
         self.agent = StandInAgent(self.source, session.path("agent-home"), session.processes.log_path("kivo-tool"))
         self.checks = Checks(f"tray end-to-end on {args.host}", BUDGET, on_fail=self.show_tray)
         self.app = None
@@ -67,10 +83,40 @@ class TrayScenario:
             print("  the menu now:\n" + self.item.menu_text(), flush=True)
             print(f"  IconName: {self.item.prop('IconName')}", flush=True)
 
-    def start_app(self):
+    def start_app(self, name="kivobar", home=None, env=None):
         """Starts kivobar; the item is found later, once it registers."""
         self.item = None
-        self.app = start_kivobar(self.session, self.build, self.agent.home, needs_x=self.app_needs_x)
+        self.app = start_kivobar(self.session, self.build, home or self.agent.home, name=name,
+                                 env={"TERMINAL": self.terminal, **(env or {})})
+        return self.app
+
+    def app_log(self, name="kivobar"):
+        """What the app wrote on its standard error and output."""
+        try:
+            with open(self.session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
+                return log.read()
+        except FileNotFoundError:
+            return ""
+
+    def terminal_ran(self):
+        """The scripts the recording terminal was given, one after the other."""
+        try:
+            with open(self.terminal + ".log", encoding="utf-8") as log:
+                return log.read()
+        except FileNotFoundError:
+            return ""
+
+    def notified(self, summary):
+        """The Notify calls with that summary."""
+        return [call for call in self.notifications.notifications() if call["summary"] == summary]
+
+    def our_items(self):
+        """How many items the watcher lists for the process's connections."""
+        return sum(1 for name, _ in watcher_items(self.bus) if self.bus.name_pid(name) == self.app.pid)
+
+    def session_rows(self):
+        """How many waiting-session rows the menu shows."""
+        return sum(1 for row in self.item.visible_rows() if row.label.startswith("coder · repo-"))
 
     def app_alive(self):
         """Whether kivobar still runs."""
@@ -120,6 +166,7 @@ class TrayScenario:
     def panel_first(self):
         """The panel is there before the app: the app registers and shows the agent online."""
         self.panel.start()
+        self.notifications.start()
         self.agent.make()
         self.session.on_close.append(self.agent.down)
         self.first_agent = self.agent.up()
@@ -132,6 +179,15 @@ class TrayScenario:
                           self.icon_is("kivobar-online-symbolic"))
         self.checks.check('"Pause Kivo" is shown while the agent runs', self.row_shown("Pause Kivo"))
         self.checks.check('"Resume Kivo" is not shown while the agent runs', lambda: not self.item.has_row("Resume Kivo"))
+        self.checks.check("the item says it is a menu, so hosts open it on a left click",
+                          lambda: self.item.prop("ItemIsMenu") is True)
+        self.checks.check('the item is "Kivo Bar", active', lambda: (self.item.prop("Title"), self.item.prop("Status"))
+                          == ("Kivo Bar", "Active"))
+        with open(f"/proc/{self.app.pid}/maps", encoding="utf-8") as maps:
+            libraries = {os.path.basename(line.split()[-1]) for line in maps if ".so" in line}
+        gui = sorted(name for name in libraries if name.startswith(("libQt6Gui", "libQt6Widgets", "libxcb")))
+        self.checks.check(f"the resident tray loads QtDBus and no GUI library (found: {', '.join(gui) or 'none'})",
+                          any(name.startswith("libQt6DBus") for name in libraries) and not gui)
 
     def nothing_changes(self):
         """Over several refreshes with nothing new, no row is touched and no signal is sent."""
@@ -186,14 +242,84 @@ class TrayScenario:
         self.checks.check(f'"_" and "&" in a session\'s row reach the panel as written ("{ODD_SESSION}")',
                           self.row_shown(ODD_SESSION, 5))
         self.checks.check("the session's row can be picked", lambda: self.item.row(SESSION).enabled)
+        self.checks.check("the item asks for attention while sessions wait",
+                          holds_within(lambda: self.item.prop("Status") == "NeedsAttention", WAIT))
         self.ids_kept(ONLINE, "after the sessions came")
+        # Each session that started waiting is announced once, and its Open action jumps to it.
+        claude = "claude · ~/src/kivo"
+        announced = holds_within(lambda: len(self.notified(claude)) == 1 and self.notified("codex · ~/src/my_app"), WAIT)
+        calls = self.notified(claude)
+        self.checks.check(f"a notification says that {claude} waits, with its detail and an Open action",
+                          announced and calls[0]["body"] == "Wants to run the tests" and "open" in calls[0]["actions"]
+                          and calls[0]["hints"].get("desktop-entry") == "io.kivo.KivoBar")
+        if calls:
+            self.session_notes = [call["id"] for call in self.notifications.notifications()]
+            self.notifications.invoke_action(calls[0]["id"], "open")
+            self.checks.eventually("its Open action opens the session in a terminal",
+                                   lambda: "agent --on this watch kivo-7" in self.terminal_ran(), WAIT)
 
     def sessions_leave(self):
-        """The sessions go: the icon falls back to the state's own."""
+        """The sessions go: the icon falls back to the state's own, and their notifications close."""
         self.agent.set_needs_you([])
         self.checks.check("the icon falls back to kivobar-online-symbolic once no session waits",
                           self.icon_is("kivobar-online-symbolic"))
         self.checks.check('"Needs you" is gone once no session waits', self.row_gone("Needs you"))
+        self.checks.check("the item is active again", holds_within(lambda: self.item.prop("Status") == "Active", WAIT))
+        notes = getattr(self, "session_notes", [])
+        closed = lambda: {call["id"] for call in self.notifications.calls("CloseNotification")}  # noqa: E731
+        self.checks.check("the sessions' notifications close as the sessions leave",
+                          notes and holds_within(lambda: set(notes) <= closed(), WAIT))
+
+    def many_sessions(self):
+        """A thousand sessions come and go: the panel hears one layout change each way, and nothing more of the menu."""
+        sessions = [{"agent": "coder", "where": f"repo-{i}", "detail": f"approve migration {i}?", "run": f"r-{i}"}
+                    for i in range(MANY)]
+        before = len(self.notifications.notifications())
+        with SignalRecorder(self.session.bus_address, self.item.owner()) as recorder:
+            self.agent.set_needs_you(sessions)
+            came = holds_within(lambda: self.session_rows() == MANY, 60)
+            up = (recorder.count("LayoutUpdated"), recorder.count("ItemsPropertiesUpdated"), recorder.bytes())
+            recorder.clear()
+            self.agent.set_needs_you([])
+            went = holds_within(lambda: self.session_rows() == 0, 60)
+            self.agent_writes(2, 30)
+            down = (recorder.count("LayoutUpdated"), recorder.count("ItemsPropertiesUpdated"), recorder.bytes())
+        self.checks.check(f"{MANY} sessions coming make one layout change and no property update "
+                          f"(LayoutUpdated {up[0]}, ItemsPropertiesUpdated {up[1]}, {up[2]} bytes of signals)",
+                          came and up[:2] == (1, 0))
+        self.checks.check(f"their going makes one more (LayoutUpdated {down[0]}, ItemsPropertiesUpdated {down[1]}, "
+                          f"{down[2]} bytes)", went and down[:2] == (1, 0))
+        summaries = [call["summary"] for call in self.notifications.notifications()[before:]]
+        self.checks.check(f"three of them are announced one by one and the rest together ({summaries})",
+                          len(summaries) == 4 and summaries[3] == f"{MANY - 3} more sessions need you")
+
+    def failing_pause(self):
+        """A pause the agent refuses: the menu shows the failure line and a notification says it."""
+        self.agent.write("fail-down", FAILURE + "\n")
+        if not self.item.click_label("Pause Kivo"):
+            self.checks.fail('clicking "Pause Kivo" to see it fail: there is no such row')
+            return
+        self.checks.check(f'the menu shows the failure: "{FAILURE}"', self.row_shown(FAILURE))
+        calls = lambda: self.notified("Stopping…")  # noqa: E731
+        self.checks.check("a notification says the pause failed, with the same line",
+                          holds_within(lambda: calls() and calls()[-1]["body"] == FAILURE, WAIT))
+        self.agent.remove("fail-down")
+        self.checks.check("the agent is still running", self.agent.running())
+
+    def second_instance(self):
+        """A second start for the same agent home adds nothing; after a crash of the first, a new start shows up."""
+        second = self.session.start("second", [os.path.join(self.build, "app", "kivobar")],
+                                    env={"KIVO_HOME": self.agent.home})
+        ended = self.session.processes.wait_exit("second", WAIT)
+        self.checks.check("a second kivobar for the same agent home says so and exits 0",
+                          ended and second.returncode == 0 and "already running" in self.app_log("second"),
+                          self.app_log("second").strip())
+        self.checks.check("the panel still lists one item of ours", self.our_items() == 1)
+        os.kill(self.app.pid, 9)
+        self.session.processes.wait_exit("kivobar", WAIT)
+        self.session.processes.stop("kivobar")
+        self.start_app()
+        self.checks.check("after the first was killed, a new start registers its icon", self.wait_registered())
 
     def panel_restart(self):
         """The panel goes and comes back: the app stays and registers again."""
@@ -233,6 +359,11 @@ class TrayScenario:
         if not self.checks.check("kivobar started with no panel watches for one to come", watching):
             return
         self.checks.check("kivobar keeps running while there is no panel", self.app_alive())
+        no_tray = "No system tray is running"
+        self.checks.check("with no panel for 10 seconds, a notification says no tray is running",
+                          holds_within(lambda: self.notified(no_tray), 30))
+        self.checks.check("and one line on standard error says so", self.app_log().count(NO_TRAY) == 1,
+                          self.app_log().strip())
         try:
             self.panel.start()
         except Timeout as error:
@@ -240,6 +371,29 @@ class TrayScenario:
         if self.checks.check("kivobar started before the panel registers once the panel comes", self.wait_registered()):
             self.checks.check(f'its menu reads "{ONLINE}"', self.headline_is(ONLINE))
             self.checks.check("its icon is kivobar-online-symbolic", self.icon_is("kivobar-online-symbolic"))
+
+    def german(self):
+        """In German, the menu's own labels are German; the headline, as the agent state gives it, is not."""
+        self.session.processes.stop("kivobar")
+        home = self.session.path("unset-home")
+        os.mkdir(home)
+        env = {"LANGUAGE": "de"}
+        if locale_exists("de_DE.UTF-8"):
+            env["LANG"] = "de_DE.UTF-8"
+        self.start_app("kivobar-de", home, env)
+        if not self.checks.check("kivobar in German registers its item", self.wait_registered()):
+            return
+        self.checks.check("the headline stays as the agent state gives it",
+                          self.headline_is("Kivo isn't set up on this computer"))
+        german = ["Diesen Computer einrichten…", "Kivo installieren…", "Dashboard öffnen", "Protokoll anzeigen",
+                  "Benachrichtigen", "Beim Anmelden öffnen", "Kivo Bar beenden"]
+        shown = [row.label for row in self.item.visible_rows() if row.type != "separator"][1:]
+        self.checks.check(f"the other labels are German ({shown})", shown == german)
+        kivobar = os.path.join(self.build, "app", "kivobar")
+        dumps = [subprocess.run([kivobar, "--status"], env={**self.session.env, **extra, "KIVO_HOME": self.agent.home},
+                                capture_output=True, timeout=WAIT, check=False).stdout for extra in ({}, env)]
+        self.checks.check("kivobar --status prints the same bytes in German as in English",
+                          dumps[0] == dumps[1] and dumps[0].startswith(b"state: "))
 
     def run(self):
         """Every phase in order; an Abort ends the run with a FAIL line."""
@@ -249,12 +403,22 @@ class TrayScenario:
             self.pause()
             self.sessions_and_resume()
             self.sessions_leave()
+            self.many_sessions()
+            self.failing_pause()
+            self.second_instance()
             self.panel_restart()
             self.quit()
             self.app_before_panel()
+            self.german()
         except (Abort, Timeout) as error:
             self.checks.fail(str(error))
         return self.checks
+
+
+def locale_exists(name):
+    """Whether the C library has the locale (Debian's locales package makes them)."""
+    listed = subprocess.run(["locale", "-a"], capture_output=True, text=True, check=False).stdout.split()
+    return name.lower().replace("utf-8", "utf8") in (entry.lower() for entry in listed)
 
 
 def missing_tools(host):
@@ -267,8 +431,6 @@ def main():
     parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
     parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
     parser.add_argument("--host", choices=["gtk", "waybar"], default="gtk", help="the tray host to run on")
-    parser.add_argument("--app-needs-x", choices=["yes", "no"], default="yes",
-                        help="whether kivobar gets an X display (today's Qt tray needs one)")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.source = os.path.abspath(args.source)

@@ -15,27 +15,20 @@ def can_isolate_network():
         return False
 
 
-def app_environment(build_dir, home, needs_x=True):
-    """The environment kivobar gets: the agent home, the build's icons by theme name, and a display only if it needs one."""
-    env = {
+def app_environment(build_dir, home):
+    """The environment kivobar gets besides the session's: the agent home and the build's icons by theme name."""
+    return {
         "KIVO_HOME": home,
         # The app and the panel find the icons by name, as for an installed app.
         "XDG_DATA_DIRS": f"{os.path.join(build_dir, 'share')}:/usr/share",
-        "QT_LOGGING_RULES": "qt.qpa.tray*=true",
     }
-    if needs_x:
-        env["QT_QPA_PLATFORM"] = "xcb"
-    else:
-        env["DISPLAY"] = None
-        env["WAYLAND_DISPLAY"] = None
-    return env
 
 
-def start_kivobar(session, build_dir, home, needs_x=True, name="kivobar", isolate_network=True):
+def start_kivobar(session, build_dir, home, name="kivobar", isolate_network=True, env=None):
     """Starts build_dir/app/kivobar against the agent home; returns the Popen (its pid is the app's)."""
     argv = [os.path.join(build_dir, "app", "kivobar")]
     # Without a network of its own the app's release checks fail at once and quietly, and no test run
     # sends anything beyond this machine. The X and bus sockets are paths, so they still connect.
     if isolate_network and can_isolate_network():
         argv = ["unshare", "--net"] + argv
-    return session.start(name, argv, env=app_environment(build_dir, home, needs_x))
+    return session.start(name, argv, env={**app_environment(build_dir, home), **(env or {})})

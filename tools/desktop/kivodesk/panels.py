@@ -202,10 +202,10 @@ def _write(path, text):
 PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel}
 
 
-def open_desktop(session, panel_name, app_needs_x=True, x_screen="1024x768x24"):
-    """Starts what the panel and the app need in session (X server, bus) and returns the panel, not yet started."""
+def open_desktop(session, panel_name, x_screen="1024x768x24"):
+    """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started."""
     panel = PANELS[panel_name](session)
-    if panel.needs_x or app_needs_x:
+    if panel.needs_x:
         session.start_x(x_screen)
     session.start_bus(other_users=panel.other_users)
     return panel
