@@ -51,6 +51,9 @@ public:
     /// No panel has shown the tray for a while.
     void onTrayMissing();
 
+    /// How many waiting sessions it remembers from the last reading with a record.
+    size_t remembered() const { return m_waiting ? m_waiting->size() : 0; }
+
 private:
     void show(const Notification& notification, Notifier::ActionHandler onAction = {});
 

@@ -21,8 +21,8 @@ QVariantMap only(const QVariantMap& properties, const QStringList& names)
 
 }  // namespace
 
-DBusMenu::DBusMenu(QStringList iconThemePath, QObject* parent)
-    : QObject(parent), m_iconThemePath(std::move(iconThemePath))
+DBusMenu::DBusMenu(QStringList iconThemePath, PickHandler onPick, QObject* parent)
+    : QObject(parent), m_iconThemePath(std::move(iconThemePath)), m_onPick(std::move(onPick))
 {
 }
 
@@ -77,7 +77,7 @@ QVariantMap DBusMenu::propertiesOf(int id, const QStringList& names) const
     if (id == ExportedMenu::kRootId)
         return only(ExportedMenu::rootProperties(), names);
     const ExportedMenu::Item* item = m_menu.find(id);
-    return item ? only(item->properties, names) : QVariantMap();
+    return item ? only(ExportedMenu::properties(item->row), names) : QVariantMap();
 }
 
 uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
@@ -92,7 +92,7 @@ uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& pr
     if (parentId == ExportedMenu::kRootId && recursionDepth != 0) {
         layout.children.reserve(qsizetype(m_menu.items().size()));
         for (const ExportedMenu::Item& item : m_menu.items())
-            layout.children.append({item.id, only(item.properties, propertyNames), {}});
+            layout.children.append({item.id, only(ExportedMenu::properties(item.row), propertyNames), {}});
     }
     return m_menu.revision();
 }
@@ -104,7 +104,7 @@ DBusMenuItemList DBusMenu::GetGroupProperties(const QList<int>& ids, const QStri
     if (ids.isEmpty()) {
         items.append({ExportedMenu::kRootId, propertiesOf(ExportedMenu::kRootId, propertyNames)});
         for (const ExportedMenu::Item& item : m_menu.items())
-            items.append({item.id, only(item.properties, propertyNames)});
+            items.append({item.id, only(ExportedMenu::properties(item.row), propertyNames)});
         return items;
     }
     for (const int id : ids) {
@@ -137,7 +137,8 @@ bool DBusMenu::handleEvent(int id, const QString& eventId)
         return true;
     // The panel gets its answer first: an action may take a while, or end the app.
     QMetaObject::invokeMethod(this, [this, action = std::make_shared<const MenuAction>(row.action)] {
-        Q_EMIT picked(*action);
+        if (m_onPick)
+            m_onPick(*action);
     }, Qt::QueuedConnection);
     return true;
 }

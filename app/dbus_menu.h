@@ -6,6 +6,8 @@
 #include <QDBusContext>
 #include <QObject>
 
+#include <functional>
+
 /// The tray's menu on the session bus, as the `com.canonical.dbusmenu` protocol (version 3) that
 /// panels read: the rows it is shown, with one signal to the panel for each change, or none.
 class DBusMenu : public QObject, protected QDBusContext {
@@ -17,8 +19,11 @@ class DBusMenu : public QObject, protected QDBusContext {
     Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
 
 public:
-    /// `iconThemePath`: folders holding icon themes, for icons the items name.
-    explicit DBusMenu(QStringList iconThemePath, QObject* parent = nullptr);
+    using PickHandler = std::function<void(const MenuAction&)>;
+
+    /// `iconThemePath`: folders holding icon themes, for icons the items name. `onPick` runs with what a
+    /// picked row does, after the panel has had its answer; it is no signal, which the bus would try to carry.
+    DBusMenu(QStringList iconThemePath, PickHandler onPick, QObject* parent = nullptr);
 
     /// Shows `rows` from now on; main thread.
     void show(const std::vector<MenuRow>& rows);
@@ -47,9 +52,6 @@ Q_SIGNALS:
     Q_SCRIPTABLE void LayoutUpdated(uint revision, int parent);
     Q_SCRIPTABLE void ItemActivationRequested(int id, uint timestamp);
 
-    /// The user picked a row; emitted after the panel has had its answer.
-    void picked(const MenuAction& action);
-
 private:
     void refuse(const QString& reason) const;
     bool knows(int id) const;
@@ -58,5 +60,6 @@ private:
     bool handleEvent(int id, const QString& eventId);
 
     QStringList m_iconThemePath;
+    PickHandler m_onPick;
     ExportedMenu m_menu;
 };

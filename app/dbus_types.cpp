@@ -113,6 +113,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuEvent& ev
 
 void registerDBusTypes()
 {
+    // Signals and slots name these lists by their aliases, and QtDBus looks types up by name.
+    qRegisterMetaType<DBusImageList>("DBusImageList");
+    qRegisterMetaType<DBusMenuItemList>("DBusMenuItemList");
+    qRegisterMetaType<DBusMenuItemKeysList>("DBusMenuItemKeysList");
+    qRegisterMetaType<DBusMenuEventList>("DBusMenuEventList");
     qDBusRegisterMetaType<DBusImage>();
     qDBusRegisterMetaType<DBusImageList>();
     qDBusRegisterMetaType<DBusToolTip>();

@@ -2,6 +2,7 @@
 
 #include "desktop.h"
 #include "login_toggle.h"
+#include "memory.h"
 #include "tray_look.h"
 #include "tray_view.h"
 
@@ -79,6 +80,10 @@ void KivoBar::scheduleUpdate()
 
 void KivoBar::update()
 {
+    // Asked for when fewer waiting sessions are held, and done one refresh later: by then the panel has
+    // read the shorter menu and the model has let go of the longer record.
+    if (std::exchange(m_returnMemory, false))
+        returnFreedMemory();
     TrayState state = readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify},
                                     isExecutableFile);
     // Most refreshes find what the last one found (only the record's time moved): nothing to recompute.
@@ -86,6 +91,9 @@ void KivoBar::update()
         return;
     m_view.show(trayLook(state), m_content->rows(state));
     m_alerts.onWaiting(state.needsYou, state.agentVersion.has_value());
+    const size_t held = std::max(state.needsYou.size(), m_alerts.remembered());
+    m_returnMemory = held < m_sessionsHeld;
+    m_sessionsHeld = held;
     m_shown = std::move(state);
 }
 

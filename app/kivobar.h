@@ -67,4 +67,6 @@ private:
     bool m_notify;
     std::optional<TrayState> m_shown;
     bool m_updatePending = false;
+    size_t m_sessionsHeld = 0;    // the most waiting sessions the menu or the alerts hold
+    bool m_returnMemory = false;  // fewer are held now: give the freed memory back at the next refresh
 };

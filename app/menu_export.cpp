@@ -91,13 +91,11 @@ ExportedMenu::Change ExportedMenu::update(const std::vector<MenuRow>& rows)
         for (size_t i = 0; i < rows.size(); ++i) {
             Item& item = m_items[i];
             if (!item.row.looksLike(rows[i])) {
-                QVariantMap properties = ExportedMenu::properties(rows[i]);
-                auto [updated, removed] = difference(item.properties, properties);
+                auto [updated, removed] = difference(properties(item.row), properties(rows[i]));
                 if (!updated.isEmpty())
                     change.updated.emplace_back(item.id, std::move(updated));
                 if (!removed.isEmpty())
                     change.removed.emplace_back(item.id, std::move(removed));
-                item.properties = std::move(properties);
             }
             // What a row does may change while it looks the same (another address behind the same version).
             item.row = rows[i];
@@ -117,7 +115,7 @@ ExportedMenu::Change ExportedMenu::update(const std::vector<MenuRow>& rows)
         if (id == 0 || ids.contains(row.id))
             id = m_nextId++;
         ids.insert(row.id, id);
-        items.push_back({id, row, properties(row)});
+        items.push_back({id, row});
     }
     m_items = std::move(items);
     m_idsByRow = std::move(ids);

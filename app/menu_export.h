@@ -13,11 +13,11 @@
 /// Plain data: the D-Bus side only sends what this computes.
 class ExportedMenu {
 public:
-    /// One item under the menu's root.
+    /// One item under the menu's root; its properties are computed from the row when asked for, so that a
+    /// long menu holds only its rows.
     struct Item {
         int id = 0;
         MenuRow row;
-        QVariantMap properties;  ///< the protocol's names; properties at their default are left out
     };
 
     /// What changed with the last update, as the panel must hear it: nothing, one property update for

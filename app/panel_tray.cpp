@@ -10,12 +10,12 @@ using namespace Qt::StringLiterals;
 PanelTray::PanelTray(QDBusConnection bus, QString iconThemePath, QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
-    , m_menu(new DBusMenu(iconThemePath.isEmpty() ? QStringList() : QStringList{iconThemePath}, this))
+    , m_menu(new DBusMenu(iconThemePath.isEmpty() ? QStringList() : QStringList{iconThemePath},
+                          [this](const MenuAction& action) { picked(action); }, this))
     , m_item(new StatusNotifierItem(iconThemePath, QDBusObjectPath(kMenuPath), iconPixmaps, this))
     , m_hostWatch(new TrayHostWatch(m_bus, m_bus.baseService(), this))
 {
     registerDBusTypes();
-    connect(m_menu, &DBusMenu::picked, this, [this](const MenuAction& action) { picked(action); });
     connect(m_hostWatch, &TrayHostWatch::hostPresenceChanged, this, &PanelTray::hostPresenceChanged);
 }
 
@@ -31,8 +31,15 @@ std::optional<QString> PanelTray::start()
         | QDBusConnection::ExportScriptableSignals | QDBusConnection::ExportAllProperties;
     if (!m_bus.registerObject(kMenuPath, m_menu, kOptions) || !m_bus.registerObject(kItemPath, m_item, kOptions))
         return m_bus.lastError().isValid() ? m_bus.lastError().message() : u"the object paths are taken"_s;
+    m_bus.connect(QString(), u"/org/freedesktop/DBus/Local"_s, u"org.freedesktop.DBus.Local"_s, u"Disconnected"_s, this,
+                  SLOT(onDisconnected()));
     m_hostWatch->start();
     return std::nullopt;
+}
+
+void PanelTray::onDisconnected()
+{
+    Q_EMIT busLost();
 }
 
 void PanelTray::show(const TrayLook& look, const std::vector<MenuRow>& rows)

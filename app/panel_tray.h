@@ -32,6 +32,12 @@ public:
 
 Q_SIGNALS:
     void hostPresenceChanged(bool present);
+    /// The session bus went away, as it does when the desktop session ends.
+    void busLost();
+
+private Q_SLOTS:
+    // The receiver of the bus's own Disconnected signal, which needs a slot by name.
+    void onDisconnected();
 
 private:
     QDBusConnection m_bus;

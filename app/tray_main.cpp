@@ -3,6 +3,7 @@
 
 #include "agent_home.h"
 #include "instance_lock.h"
+#include "memory.h"
 #include "missing_tray.h"
 #include "panel_tray.h"
 #include "tray_app.h"
@@ -68,6 +69,7 @@ void sayNoTray()
 
 int main(int argc, char** argv)
 {
+    tuneMemoryForLongRuns();
     QCoreApplication application(argc, argv);
     TrayApp::prepareApplication();
 
@@ -90,6 +92,11 @@ int main(int argc, char** argv)
         say(u"cannot show the tray on the session bus: %1"_s.arg(*refusal));
         return 1;
     }
+    // A tray whose session has ended has nobody to show anything to, and must not hold the instance lock.
+    QObject::connect(&tray, &PanelTray::busLost, &application, [] {
+        say(u"the session bus went away; quitting."_s);
+        QCoreApplication::exit(0);
+    });
     MissingTrayWatch missingTray;
     QObject::connect(&tray, &PanelTray::hostPresenceChanged, &missingTray, &MissingTrayWatch::setHostPresent);
     TrayApp app(tray, home);

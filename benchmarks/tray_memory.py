@@ -32,15 +32,26 @@ from kivodesk.tray import wait_item  # noqa: E402
 from kivodesk.wait import wait_until  # noqa: E402
 
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 TICK_SECONDS = 3
 
 
 def cpu_ms(pid):
-    """User and system CPU time of the process, all threads, in milliseconds."""
+    """Time the process's threads spent on a CPU, in milliseconds, to the nanosecond the scheduler counts."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat", encoding="utf-8") as schedstat:
+                total += int(schedstat.read().split()[0])
+        except FileNotFoundError:
+            continue
+    return total / 1e6
+
+
+def process_cpu_ms(pid):
+    """CPU time of the whole process, threads that have ended included, to the scheduler tick (10 ms)."""
     with open(f"/proc/{pid}/stat", encoding="utf-8") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) * 1000 / TICKS_PER_SECOND
+    return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
 
 def context_switches(pid):
@@ -58,7 +69,7 @@ def context_switches(pid):
 
 
 def memory(pid):
-    """RSS, private and proportional memory in KiB."""
+    """RSS, private, proportional and private anonymous (heap and stacks) memory in KiB."""
     values = {}
     with open(f"/proc/{pid}/smaps_rollup", encoding="utf-8") as rollup:
         for line in rollup:
@@ -66,38 +77,40 @@ def memory(pid):
             if len(parts) >= 2 and parts[0].endswith(":") and parts[1].isdigit():
                 values[parts[0][:-1]] = int(parts[1])
     return {"rss": values.get("Rss", 0), "private": values.get("Private_Clean", 0) + values.get("Private_Dirty", 0),
-            "pss": values.get("Pss", 0)}
+            "pss": values.get("Pss", 0), "anonymous": values.get("Pss_Anon", 0)}
 
 
-def sent_by(monitor, sender):
-    """The messages the monitor saw from sender."""
-    return monitor.messages(lambda seen: seen.fields.get("sender") == sender)
+def sent_by(monitor, senders, kind=None):
+    """The messages the monitor saw from any of senders (unique names), of one kind ("signal") or all."""
+    return monitor.messages(lambda seen: seen.fields.get("sender") in senders and kind in (None, seen.type))
 
 
-def idle_minute(session, pid, sender, panel_pid, seconds):
-    """What the process costs over an idle period, and what it sent on the bus."""
+def idle_minute(session, pid, panel_pid, seconds):
+    """What the process costs over an idle period, and the messages it sent on the bus meanwhile."""
+    senders = set(session.bus().connections_of(pid))
     with Monitor(session.bus_address, [""]) as monitor:
-        cpu, switches, panel_cpu = cpu_ms(pid), context_switches(pid), cpu_ms(panel_pid)
+        # The panel starts and ends threads of its own, so only its process total counts it right.
+        cpu, switches, panel_cpu = cpu_ms(pid), context_switches(pid), process_cpu_ms(panel_pid)
         time.sleep(seconds)
-        cpu, switches, panel_cpu = cpu_ms(pid) - cpu, context_switches(pid) - switches, cpu_ms(panel_pid) - panel_cpu
-        messages = len(sent_by(monitor, sender)) if sender else None
+        cpu, switches = cpu_ms(pid) - cpu, context_switches(pid) - switches
+        panel_cpu = process_cpu_ms(panel_pid) - panel_cpu
+        messages, signals = len(sent_by(monitor, senders)), len(sent_by(monitor, senders, "signal"))
     per_minute = 60 / seconds
-    return {"cpu": cpu * per_minute, "wakeups": switches * per_minute, "messages": messages,
-            "panel_cpu": panel_cpu * per_minute, **memory(pid)}
+    return {"cpu": cpu * per_minute, "wakeups": switches * per_minute, "messages": messages * per_minute,
+            "signals": signals * per_minute, "panel_cpu": panel_cpu * per_minute, **memory(pid)}
 
 
-def messages_per_change(session, sender, change, changed, timeout=15):
-    """The messages sender sends for one change the user sees, panel's answers to them included."""
+def per_change(session, pid, panel_pid, change, changed, timeout=15):
+    """The signals and all messages the process sends for one change the user sees (its answers to the
+    panel's reads included), and the panel's CPU time for it."""
+    senders = set(session.bus().connections_of(pid))
     with Monitor(session.bus_address, [""]) as monitor:
+        panel_cpu = process_cpu_ms(panel_pid)
         change()
         wait_until(changed, timeout, "the change to show")
         time.sleep(TICK_SECONDS)  # the panel reads what the signal told it to
-        return len(sent_by(monitor, sender))
-
-
-def unique_name(bus, pid):
-    """The connection of process pid on the bus."""
-    return wait_until(lambda: next(iter(bus.connections_of(pid)), None), 20, f"a bus connection of {pid}")
+        return {"signals": len(sent_by(monitor, senders, "signal")), "messages": len(sent_by(monitor, senders)),
+                "panel_cpu": process_cpu_ms(panel_pid) - panel_cpu}
 
 
 def measure(args):
@@ -119,10 +132,9 @@ def measure(args):
         item = wait_item(bus, process.pid)
         time.sleep(args.settle)
         sender = item.owner()
-        results["kivobar"] = idle_minute(session, process.pid, sender, panel_pid, args.idle)
-        relays = ["eu-1", "us-2"]
-        results["kivobar"]["per_change"] = messages_per_change(
-            session, sender, lambda: agent.set_relays(relays),
+        results["kivobar"] = idle_minute(session, process.pid, panel_pid, args.idle)
+        results["kivobar"]["change"] = per_change(
+            session, process.pid, panel_pid, lambda: agent.set_relays(["eu-1", "us-2"]),
             lambda: item.headline() == "Reachable from your devices · via eu-1, us-2")
         agent.set_relays(["eu-1"])
         wait_until(lambda: item.headline() == "Reachable from your devices · via eu-1", 20, "the headline back")
@@ -144,21 +156,23 @@ def measure(args):
             return (cpu_ms(process.pid) - before) / (seconds / TICK_SECONDS)
 
         settle_at(0)
-        scaling["private_before"] = memory(process.pid)["private"]
+        scaling["before"] = memory(process.pid)
         scaling["tick_0"] = tick_cpu()
         settle_at(100)
         scaling["tick_100"] = tick_cpu()
         settle_at(0)
         with SignalRecorder(session.bus_address, sender) as recorder:
             settle_at(1000)
+            scaling["up_menu"] = recorder.count("LayoutUpdated", "ItemsPropertiesUpdated")
             scaling["up_signals"], scaling["up_bytes"] = recorder.count(), recorder.bytes()
             scaling["tick_1000"] = tick_cpu()
-            scaling["private_at"] = memory(process.pid)["private"]
+            scaling["at"] = memory(process.pid)
             recorder.clear()
             settle_at(0)
+            scaling["down_menu"] = recorder.count("LayoutUpdated", "ItemsPropertiesUpdated")
             scaling["down_signals"], scaling["down_bytes"] = recorder.count(), recorder.bytes()
         time.sleep(2 * TICK_SECONDS)
-        scaling["private_after"] = memory(process.pid)["private"]
+        scaling["after"] = memory(process.pid)
         session.processes.stop("kivobar")
 
         # The bare QtCore + QtDBus yardstick.
@@ -166,7 +180,7 @@ def measure(args):
         bare = session.start("bare", [os.path.join(args.build, "benchmarks", "bare_dbus_baseline")], env=env)
         wait_until(lambda: bus.has_owner("io.kivo.BareBaseline"), 20, "the bare program's bus name")
         time.sleep(args.settle)
-        results["bare QtDBus"] = idle_minute(session, bare.pid, unique_name(bus, bare.pid), panel_pid, args.idle)
+        results["bare QtDBus"] = idle_minute(session, bare.pid, panel_pid, args.idle)
         session.processes.stop("bare")
 
         # The minimal Qt Widgets tray.
@@ -174,24 +188,26 @@ def measure(args):
         widgets = session.start("widgets", [os.path.join(args.build, "benchmarks", "widgets_tray_baseline")], env=env)
         wait_item(bus, widgets.pid)
         time.sleep(args.settle)
-        results["Qt Widgets tray"] = idle_minute(session, widgets.pid, unique_name(bus, widgets.pid), panel_pid,
-                                                 args.idle)
-        # It renames a row on each of its ticks, as the status file changes every 2 s.
-        results["Qt Widgets tray"]["per_change"] = results["Qt Widgets tray"]["messages"] / (args.idle / TICK_SECONDS)
+        results["Qt Widgets tray"] = idle_minute(session, widgets.pid, panel_pid, args.idle)
+        # It renames a row on each of its ticks, as the status file changes every 2 s: its idle minute is
+        # twenty changes the user sees.
+        changes = 60 / TICK_SECONDS
+        widgets_minute = results["Qt Widgets tray"]
+        widgets_minute["change"] = {key: widgets_minute[key] / changes for key in ("signals", "messages", "panel_cpu")}
         session.processes.stop("widgets")
     return results, scaling
 
 
 def print_table(results, scaling, args):
-    print(f"\nIdle, after {args.settle:.0f} s to settle, over {args.idle:.0f} s (per minute where it says so):\n")
+    print(f"\nIdle, after {args.settle:.0f} s to settle, measured over {args.idle:.0f} s and given per minute:\n")
     print("| program | RSS MiB | private MiB | PSS MiB | CPU ms/min | wakeups/min | D-Bus messages/min "
-          "| messages per visible change | panel CPU ms/min |")
+          "| per visible change: signals, messages, panel CPU ms | panel CPU ms/min |")
     print("|---|---|---|---|---|---|---|---|---|")
     for name, r in results.items():
-        per_change = r.get("per_change")
+        change = r.get("change")
+        change_text = f"{change['signals']:.0f}, {change['messages']:.0f}, {change['panel_cpu']:.1f}" if change else "-"
         print(f"| {name} | {r['rss'] / 1024:.1f} | {r['private'] / 1024:.1f} | {r['pss'] / 1024:.1f} | {r['cpu']:.1f} "
-              f"| {r['wakeups']:.0f} | {r['messages']:.0f} | {'-' if per_change is None else f'{per_change:.1f}'} "
-              f"| {r['panel_cpu']:.1f} |")
+              f"| {r['wakeups']:.0f} | {r['messages']:.0f} | {change_text} | {r['panel_cpu']:.1f} |")
     bare = results["bare QtDBus"]
     kivobar = results["kivobar"]
     print(f"\nkivobar against the bare QtCore + QtDBus program: RSS {kivobar['rss'] / bare['rss']:.2f}x, "
@@ -200,11 +216,13 @@ def print_table(results, scaling, args):
     print("| sessions waiting | CPU per 3 s tick |")
     print("|---|---|")
     for count in (0, 100, 1000):
-        print(f"| {count} | {scaling[f'tick_{count}']:.2f} ms |")
-    print(f"\n0 -> 1,000 sessions: {scaling['up_signals']} signals, {scaling['up_bytes']} bytes; "
-          f"1,000 -> 0: {scaling['down_signals']} signals, {scaling['down_bytes']} bytes")
-    print(f"private memory: {scaling['private_before'] / 1024:.2f} MiB at 0, {scaling['private_at'] / 1024:.2f} MiB at "
-          f"1,000, {scaling['private_after'] / 1024:.2f} MiB back at 0")
+        print(f"| {count} | {scaling[f'tick_{count}']:.3f} ms |")
+    print(f"\n0 -> 1,000 sessions: {scaling['up_menu']} menu signal(s), {scaling['up_signals']} signals in all "
+          f"(the icon, status and tooltip change too), {scaling['up_bytes']} bytes; 1,000 -> 0: {scaling['down_menu']} "
+          f"menu signal(s), {scaling['down_signals']} in all, {scaling['down_bytes']} bytes")
+    for kind, what in (("private", "private memory"), ("anonymous", "of it anonymous (heap and stacks)")):
+        print(f"{what}: {scaling['before'][kind] / 1024:.2f} MiB at 0, {scaling['at'][kind] / 1024:.2f} MiB at 1,000, "
+              f"{scaling['after'][kind] / 1024:.2f} MiB back at 0")
 
 
 def main():

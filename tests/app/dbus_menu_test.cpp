@@ -41,13 +41,12 @@ protected:
                          [this](const DBusMenuItemList& updated, const DBusMenuItemKeysList&) {
             m_propertyUpdates.push_back(updated);
         });
-        QObject::connect(&m_menu, &DBusMenu::picked, [this](const MenuAction& action) { m_picked.push_back(action); });
     }
 
-    DBusMenu m_menu{{u"/build/share/icons"_s}};
+    std::vector<MenuAction> m_picked;
+    DBusMenu m_menu{{u"/build/share/icons"_s}, [this](const MenuAction& action) { m_picked.push_back(action); }};
     std::vector<std::pair<uint, int>> m_layouts;
     std::vector<DBusMenuItemList> m_propertyUpdates;
-    std::vector<MenuAction> m_picked;
 };
 
 }  // namespace

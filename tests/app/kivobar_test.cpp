@@ -3,11 +3,14 @@
 #include "fake_desktop.h"
 #include "fake_notifier.h"
 #include "fake_platform.h"
+#include "http_test_server.h"
+#include "process_http_client.h"
 #include "test_files.h"
 #include "tray_view.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -48,6 +51,24 @@ public:
     };
     std::vector<Shown> shows;
 };
+
+// The fetch helpers this process has started that are still running.
+int runningFetchHelpers()
+{
+    int running = 0;
+    const QString parent = QString::number(QCoreApplication::applicationPid());
+    for (const QString& pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        QFile stat(u"/proc/"_s + pid + u"/stat"_s);
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold blanks, so it is read up to its last parenthesis.
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        const QList<QByteArray> after = text.mid(close + 2).split(' ');
+        running += text.contains("(kivobar-fetch)") && after.size() > 1 && after[1] == parent.toLatin1();
+    }
+    return running;
+}
 
 class KivoBarTest : public testing::Test {
 protected:
@@ -189,4 +210,29 @@ TEST_F(KivoBarTest, OpensTheNewerAppsAddressWithTheDesktop)
     ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty() && m_view.row(u"get-bar"_s)->shown; }));
     m_view.pick(u"get-bar"_s);
     EXPECT_EQ(m_desktop.opened, std::vector{QUrl(u"https://get.kivo.test/bar"_s)});
+}
+
+TEST_F(KivoBarTest, StaysResponsiveAndUnchangedAgainstAHostileReleaseHost)
+{
+    using namespace std::chrono_literals;
+    HttpTestServer server;
+    server.serve(u"/latest.json"_s, {.announceLength = false, .endless = CannedResponse::Endless::Body});
+    server.serve(u"/bar/latest.json"_s, {.body = R"({"version": "9.0.0", "url": "https://get.kivo.test"})",
+                                          .length = qint64(2) << 30});
+    ProcessHttpClient http(QStringLiteral(KIVOBAR_FETCH), 3s);
+    KivoBar bar(ServiceSetup{.home = m_home, .desktop = &m_desktop, .http = &http, .releaseBase = server.url(),
+                             .appVersion = u"1.0.0"_s, .temporaryDirectory = m_scripts.path()},
+                platform(), m_view, u"https://get.kivo.test"_s);
+    ASSERT_TRUE(waitUntil([&] { return server.requests(u"/latest.json"_s) == 1; }));
+
+    // While the release host drips, the menu still does what it is asked.
+    m_view.pick(u"log"_s);
+    EXPECT_EQ(m_desktop.started.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return server.requests(u"/bar/latest.json"_s) == 1; }, 30s))
+        << "the first check ends, however the host behaves";
+    EXPECT_TRUE(waitUntil([] { return runningFetchHelpers() == 0; }, 30s)) << "no helper outlives its deadline";
+    settle();
+    EXPECT_EQ(m_view.shows.size(), 1u) << "nothing the user sees changed";
+    EXPECT_FALSE(m_view.row(u"update"_s)->shown);
+    EXPECT_FALSE(m_view.row(u"get-bar"_s)->shown);
 }

@@ -207,6 +207,22 @@ class TrayScenario:
                           revision == now_revision)
         self.checks.check(f"no signal reaches the panel while nothing changes (sent: {sent})", quiet)
 
+    def one_change(self):
+        """One change the user sees (a second relay) reaches the panel as one property update of the rows."""
+        two_relays = "Reachable from your devices · via eu-1, us-2"
+        with SignalRecorder(self.session.bus_address, self.item.owner()) as recorder:
+            self.agent.set_relays(["eu-1", "us-2"])
+            shown = self.headline_is(two_relays)
+            self.agent_writes(2, 30)
+            updates = recorder.recorded(("ItemsPropertiesUpdated",))
+            layouts = recorder.count("LayoutUpdated")
+        labels = [props.get("label", ("s", ""))[1] for update in updates for _, props in update.body[0]]
+        self.checks.check(f"a second relay reaches the panel as one property update carrying the new headline "
+                          f"(ItemsPropertiesUpdated {len(updates)}, LayoutUpdated {layouts}, labels {labels})",
+                          shown and len(updates) == 1 and layouts == 0 and labels == [two_relays])
+        self.agent.set_relays(["eu-1"])
+        self.checks.check(f'the headline is back to "{ONLINE}"', self.headline_is(ONLINE))
+
     def ids_kept(self, headline, when):
         """The headline and dashboard rows keep the ids they had at the start."""
         headline_id, dashboard_id = self.ids
@@ -343,6 +359,8 @@ class TrayScenario:
         self.session.processes.stop("kivobar")
         self.item = None
         self.checks.check("the agent keeps running after kivobar quits", self.agent.running())
+        warnings = [line for line in self.app_log().splitlines() if line.startswith(("QDBus", "Q", "qt."))]
+        self.checks.check("kivobar printed no warning of Qt's while it ran", not warnings, "; ".join(warnings[:3]))
 
     def app_before_panel(self):
         """At login the app may start before the panel: it must show up once the panel comes."""
@@ -395,11 +413,21 @@ class TrayScenario:
         self.checks.check("kivobar --status prints the same bytes in German as in English",
                           dumps[0] == dumps[1] and dumps[0].startswith(b"state: "))
 
+    def session_ends(self):
+        """The session bus goes, as when the user logs out: the tray ends too, and lets go of its lock."""
+        app = self.app
+        self.session.processes.stop("bus")
+        ended = holds_within(lambda: app.poll() is not None, WAIT)
+        self.checks.check("when the session bus goes away, kivobar quits with status 0",
+                          ended and app.returncode == 0 and "session bus went away" in self.app_log("kivobar-de"),
+                          self.app_log("kivobar-de").strip())
+
     def run(self):
         """Every phase in order; an Abort ends the run with a FAIL line."""
         try:
             self.panel_first()
             self.nothing_changes()
+            self.one_change()
             self.pause()
             self.sessions_and_resume()
             self.sessions_leave()
@@ -410,6 +438,7 @@ class TrayScenario:
             self.quit()
             self.app_before_panel()
             self.german()
+            self.session_ends()
         except (Abort, Timeout) as error:
             self.checks.fail(str(error))
         return self.checks
