@@ -83,12 +83,3 @@ void BM_DecodeStatus(benchmark::State& state)
 BENCHMARK(BM_DecodeStatus);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -95,12 +95,3 @@ void BM_TickSomethingChanged(benchmark::State& state)
 BENCHMARK(BM_TickSomethingChanged)->Arg(0)->Arg(100)->Arg(1000);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -30,8 +30,7 @@ from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.bus import Bus  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
-from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
-from kivodesk.session import Session  # noqa: E402
+from kivodesk.scenario import run_in_session  # noqa: E402
 from kivodesk.tray import MENU_INTERFACE, wait_item  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
@@ -271,30 +270,7 @@ def main():
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.source = os.path.abspath(args.source)
-    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
-    if missing:
-        print(f"FAIL: not installed: {', '.join(missing)} (scripts/setup.sh --for test installs them)")
-        return 1
-
-    interrupt_on_signals()
-    session = Session("kivo-fault-test", keep=os.environ.get("DESKTOP_KEEP") == "1")
-    checks = None
-    try:
-        checks = FaultRun(args, session).run()
-        failed = checks.failed > 0
-    except (Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up and reports
-        print(f"FAIL: the run stopped: {type(error).__name__}: {error}", flush=True)
-        failed = True
-    finally:
-        ignore_signals()
-        logs = session.logs()
-        session.close()
-    if failed:
-        print("--- logs\n" + logs, flush=True)
-    if checks is not None:
-        print(checks.summary(), flush=True)
-    return 1 if failed else 0
-
+    return run_in_session("kivo-fault-test", TOOLS, lambda session: FaultRun(args, session).run())
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -10,7 +10,6 @@ Prints a PASS or FAIL line per check and a summary; exits 1 when any check faile
 
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 
@@ -22,8 +21,8 @@ from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.notifications import NotificationServer  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
-from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals, pid_alive  # noqa: E402
-from kivodesk.session import Session  # noqa: E402
+from kivodesk.processes import pid_alive  # noqa: E402
+from kivodesk.scenario import run_in_session  # noqa: E402
 from kivodesk.signals import SignalRecorder, add_match_monitor, watches_name  # noqa: E402
 from kivodesk.tray import WATCHER, find_item, watcher_items  # noqa: E402
 from kivodesk.wait import Timeout, holds_within, wait_until  # noqa: E402
@@ -450,11 +449,6 @@ def locale_exists(name):
     return name.lower().replace("utf-8", "utf8") in (entry.lower() for entry in listed)
 
 
-def missing_tools(host):
-    """The programs this run needs that are not installed."""
-    return [tool for tool in TOOLS + HOST_TOOLS[host] if shutil.which(tool) is None]
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
@@ -464,35 +458,11 @@ def main():
     args.build = os.path.abspath(args.build)
     args.source = os.path.abspath(args.source)
 
-    missing = missing_tools(args.host)
-    if missing:
-        print(f"FAIL: not installed: {', '.join(missing)} (scripts/setup.sh --for test installs them)")
-        return 1
     if not os.access(os.path.join(args.build, "app", "kivobar"), os.X_OK):
         print(f"FAIL: no {args.build}/app/kivobar: build the kivobar target first")
         return 1
-
-    interrupt_on_signals()
-    session = Session("kivo-tray-test", keep=os.environ.get("DESKTOP_KEEP") == "1")
-    checks = None
-    try:
-        scenario = TrayScenario(args, session)
-        checks = scenario.run()
-    except (Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up and reports
-        print(f"FAIL: the run stopped: {type(error).__name__}: {error}", flush=True)
-        failed = True
-    else:
-        failed = checks.failed > 0
-    finally:
-        ignore_signals()
-        logs = session.logs()
-        session.close()
-    if failed:
-        print("--- logs\n" + logs, flush=True)
-    if checks is not None:
-        print(checks.summary(), flush=True)
-    return 1 if failed else 0
-
+    return run_in_session("kivo-tray-test", TOOLS + HOST_TOOLS[args.host],
+                          lambda session: TrayScenario(args, session).run())
 
 if __name__ == "__main__":
     sys.exit(main())

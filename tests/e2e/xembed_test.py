@@ -10,7 +10,6 @@ Prints a PASS or FAIL line per check and a summary; exits 1 when any check faile
 
 import argparse
 import os
-import shutil
 import sys
 
 sys.dont_write_bytecode = True
@@ -20,8 +19,7 @@ from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
-from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
-from kivodesk.session import Session  # noqa: E402
+from kivodesk.scenario import run_in_session  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "trayer", "unshare"]
@@ -80,30 +78,7 @@ def main():
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.source = os.path.abspath(args.source)
-    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
-    if missing:
-        print(f"FAIL: not installed: {', '.join(missing)} (scripts/setup.sh --for test installs them)")
-        return 1
-
-    interrupt_on_signals()
-    session = Session("kivo-xembed-test", keep=os.environ.get("DESKTOP_KEEP") == "1")
-    checks = None
-    try:
-        checks = run(args, session)
-        failed = checks.failed > 0
-    except (Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up and reports
-        print(f"FAIL: the run stopped: {type(error).__name__}: {error}", flush=True)
-        failed = True
-    finally:
-        ignore_signals()
-        logs = session.logs()
-        session.close()
-    if failed:
-        print("--- logs\n" + logs, flush=True)
-    if checks is not None:
-        print(checks.summary(), flush=True)
-    return 1 if failed else 0
-
+    return run_in_session("kivo-xembed-test", TOOLS, lambda session: run(args, session))
 
 if __name__ == "__main__":
     sys.exit(main())

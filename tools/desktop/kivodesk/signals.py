@@ -21,17 +21,15 @@ class Signal:
     size: int
 
 
-class SignalRecorder:
-    """Records every signal that sender (a unique name) emits, until stop(); use as a context manager."""
+class _Listener:
+    """Keeps, on a thread of its own, what take(message, fields) makes of each message its connection gets."""
 
-    def __init__(self, address, sender):
-        self.sender = sender
-        self.bus = Bus(address)
-        self.bus.add_match(signal_rule(sender=sender).serialise())
-        self.signals = []
+    def __init__(self, bus, name):
+        self.bus = bus
+        self.kept = []
         self.lock = threading.Lock()
         self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self._run, name="signal-recorder", daemon=True)
+        self.thread = threading.Thread(target=self._run, name=name, daemon=True)
         self.thread.start()
 
     def __enter__(self):
@@ -39,6 +37,10 @@ class SignalRecorder:
 
     def __exit__(self, *_exc):
         self.stop()
+
+    def take(self, message, fields):
+        """What to keep of message (None: nothing)."""
+        raise NotImplementedError
 
     def _run(self):
         while not self.stopping.is_set():
@@ -49,23 +51,37 @@ class SignalRecorder:
             except (OSError, ConnectionError, ValueError):
                 return
             fields = {field.name: value for field, value in message.header.fields.items()}
-            if message.header.message_type.name != "signal" or fields.get("sender") != self.sender:
-                continue
-            size = len(message.serialise())
-            with self.lock:
-                self.signals.append(Signal(fields.get("interface", ""), fields.get("member", ""), fields.get("path", ""),
-                                           message.body, size))
+            kept = self.take(message, fields)
+            if kept is not None:
+                with self.lock:
+                    self.kept.append(kept)
 
     def stop(self):
-        """Stops recording and closes the connection."""
+        """Stops listening and closes the connection."""
         self.stopping.set()
         self.thread.join(5)
         self.bus.close()
 
+
+class SignalRecorder(_Listener):
+    """Records every signal that sender (a unique name) emits, until stop(); use as a context manager."""
+
+    def __init__(self, address, sender):
+        self.sender = sender
+        bus = Bus(address)
+        bus.add_match(signal_rule(sender=sender).serialise())
+        super().__init__(bus, "signal-recorder")
+
+    def take(self, message, fields):
+        if message.header.message_type.name != "signal" or fields.get("sender") != self.sender:
+            return None
+        return Signal(fields.get("interface", ""), fields.get("member", ""), fields.get("path", ""), message.body,
+                      len(message.serialise()))
+
     def recorded(self, members=TRAY_SIGNALS):
         """The signals recorded so far whose member is one of members."""
         with self.lock:
-            return [signal for signal in self.signals if signal.member in members]
+            return [signal for signal in self.kept if signal.member in members]
 
     def count(self, *members):
         """How many signals with one of these members were recorded (every tray signal without members)."""
@@ -85,7 +101,7 @@ class SignalRecorder:
     def clear(self):
         """Forgets what was recorded."""
         with self.lock:
-            self.signals.clear()
+            self.kept.clear()
 
     def wait_count(self, member, count, timeout=DEFAULT_TIMEOUT):
         """Waits until at least count signals of member were recorded; raises Timeout."""
@@ -101,47 +117,22 @@ class Seen:
     body: tuple
 
 
-class Monitor:
+class Monitor(_Listener):
     """Sees every message on the bus that matches one of rules (match rule texts), from its start on."""
 
     def __init__(self, address, rules):
-        self.bus = Bus(address)
-        self.bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
-                      "BecomeMonitor", "asu", list(rules), 0)
-        self.seen = []
-        self.lock = threading.Lock()
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self._run, name="bus-monitor", daemon=True)
-        self.thread.start()
+        bus = Bus(address)
+        bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
+                 "BecomeMonitor", "asu", list(rules), 0)
+        super().__init__(bus, "bus-monitor")
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_exc):
-        self.stop()
-
-    def _run(self):
-        while not self.stopping.is_set():
-            try:
-                message = self.bus.receive(timeout=0.2)
-            except TimeoutError:
-                continue
-            except (OSError, ConnectionError, ValueError):
-                return
-            fields = {field.name: value for field, value in message.header.fields.items()}
-            with self.lock:
-                self.seen.append(Seen(message.header.message_type.name, fields, message.body))
-
-    def stop(self):
-        """Stops watching and closes the connection."""
-        self.stopping.set()
-        self.thread.join(5)
-        self.bus.close()
+    def take(self, message, fields):
+        return Seen(message.header.message_type.name, fields, message.body)
 
     def messages(self, predicate=lambda seen: True):
         """The messages seen so far for which predicate holds."""
         with self.lock:
-            return [seen for seen in self.seen if predicate(seen)]
+            return [seen for seen in self.kept if predicate(seen)]
 
 
 def watches_name(monitor, sender, name):
