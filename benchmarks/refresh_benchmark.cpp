@@ -1,12 +1,10 @@
 // refresh() against the system calls it cannot avoid: the tool test, the status file read and the
 // process probe, on a home whose agent is online.
+#include "online_home.h"
 #include "service.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -19,28 +17,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct OnlineHome {
-    OnlineHome()
-    {
-        QDir().mkpath(dir.path() + u"/bin"_s);
-        QDir().mkpath(dir.path() + u"/run"_s);
-        QFile tool(dir.path() + u"/bin/kivo"_s);
-        tool.open(QIODevice::WriteOnly);
-        tool.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
-        QFile status(dir.path() + u"/run/status.json"_s);
-        status.open(QIODevice::WriteOnly);
-        status.write(R"({"pid": )" + QByteArray::number(QCoreApplication::applicationPid())
-                     + R"(, "name": "studio", "version": "1.4.2", "updated_at": ")"
-                     + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8()
-                     + R"(", "relays": ["eu-1", "us-2"], "clients": 2, "needs_you": [{"agent": "coder",)"
-                     + R"( "where": "repo-a", "detail": "approve the migration?", "run": "r-12"}]})");
-    }
-    QTemporaryDir dir;
-};
-
 void BM_Refresh(benchmark::State& state)
 {
-    const OnlineHome home;
+    const OnlineHome home(1);
     Service service(ServiceSetup{.home = home.dir.path()});
     if (!service.state().is(Reach::Kind::Online))
         state.SkipWithError("the home is not online");
@@ -51,7 +30,7 @@ BENCHMARK(BM_Refresh);
 
 void BM_BareSystemCalls(benchmark::State& state)
 {
-    const OnlineHome home;
+    const OnlineHome home(1);
     const QByteArray tool = QFile::encodeName(home.dir.path() + u"/bin/kivo"_s);
     const QByteArray status = QFile::encodeName(home.dir.path() + u"/run/status.json"_s);
     const pid_t pid = pid_t(QCoreApplication::applicationPid());
@@ -73,10 +52,7 @@ BENCHMARK(BM_BareSystemCalls);
 
 void BM_DecodeStatus(benchmark::State& state)
 {
-    const OnlineHome home;
-    QFile file(home.dir.path() + u"/run/status.json"_s);
-    file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = onlineStatus(1);
     for (auto _ : state)
         benchmark::DoNotOptimize(decodeStatus(bytes));
 }

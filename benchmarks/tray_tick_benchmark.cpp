@@ -3,53 +3,15 @@
 // the same file alone, and a tick where the user sees a change (the rows and their export as well).
 #include "menu_content.h"
 #include "menu_export.h"
+#include "online_home.h"
 #include "service.h"
 #include "tray_state.h"
-
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray statusWith(int sessions)
-{
-    QByteArray waiting;
-    for (int i = 0; i < sessions; ++i) {
-        if (i > 0)
-            waiting += ',';
-        waiting += R"({"agent": "coder", "where": "repo-)" + QByteArray::number(i)
-            + R"(", "detail": "approve the migration of table )" + QByteArray::number(i) + R"(?", "run": "r-)"
-            + QByteArray::number(i) + R"("})";
-    }
-    return R"({"pid": )" + QByteArray::number(QCoreApplication::applicationPid())
-        + R"(, "name": "studio", "version": "1.4.2", "updated_at": ")"
-        + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8()
-        + R"(", "relays": ["eu-1", "us-2"], "clients": 2, "needs_you": [)" + waiting + "]}";
-}
-
-struct OnlineHome {
-    explicit OnlineHome(int sessions)
-    {
-        QDir().mkpath(dir.path() + u"/bin"_s);
-        QDir().mkpath(dir.path() + u"/run"_s);
-        QFile tool(dir.path() + u"/bin/kivo"_s);
-        tool.open(QIODevice::WriteOnly);
-        tool.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
-        QFile status(dir.path() + u"/run/status.json"_s);
-        status.open(QIODevice::WriteOnly);
-        bytes = statusWith(sessions);
-        status.write(bytes);
-    }
-    QTemporaryDir dir;
-    QByteArray bytes;
-};
 
 bool isExecutable(const QString&)
 {
@@ -58,7 +20,7 @@ bool isExecutable(const QString&)
 
 void BM_DecodeStatus(benchmark::State& state)
 {
-    const QByteArray bytes = statusWith(int(state.range(0)));
+    const QByteArray bytes = onlineStatus(int(state.range(0)));
     for (auto _ : state)
         benchmark::DoNotOptimize(decodeStatus(bytes));
 }
