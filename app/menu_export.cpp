@@ -48,6 +48,9 @@ std::pair<QVariantMap, QStringList> difference(const QVariantMap& before, const 
 
 QVariantMap ExportedMenu::properties(const MenuRow& row)
 {
+    // The protocol lets an exporter leave out a property at its default, but GNOME's and Plasma's menus
+    // keep each item's properties and apply only those a new layout names: a row shown again, or enabled
+    // again, must say so. So every property a row can change is always sent.
     QVariantMap properties;
     if (row.kind == MenuRow::Kind::Divider) {
         properties.insert(u"type"_s, u"separator"_s);
@@ -55,11 +58,9 @@ QVariantMap ExportedMenu::properties(const MenuRow& row)
         properties.insert(u"label"_s, protocolLabel(row.label));
         // Text rows are information: shown, never picked.
         const bool pickable = row.kind == MenuRow::Kind::Button || row.kind == MenuRow::Kind::Toggle;
-        if (!pickable || !row.enabled)
-            properties.insert(u"enabled"_s, false);
+        properties.insert(u"enabled"_s, pickable && row.enabled);
     }
-    if (!row.shown)
-        properties.insert(u"visible"_s, false);
+    properties.insert(u"visible"_s, row.shown);
     if (row.kind == MenuRow::Kind::Toggle) {
         properties.insert(u"toggle-type"_s, u"checkmark"_s);
         properties.insert(u"toggle-state"_s, row.checked.value_or(false) ? 1 : 0);

@@ -43,7 +43,7 @@ public:
     /// The item with the numeric id, or null.
     const Item* find(int id) const;
 
-    /// The properties the protocol gives the row, defaults left out.
+    /// The properties the protocol gives the row: every one the row can change, defaults included.
     static QVariantMap properties(const MenuRow& row);
     /// The root's properties.
     static QVariantMap rootProperties();

@@ -51,12 +51,13 @@ TEST(ExportedMenu, GivesEachKindOfRowItsProtocolProperties)
 
     struct Case { MenuRow row; QVariantMap expected; };
     const Case cases[] = {
-        {text, {{u"label"_s, u"a__b & c"_s}, {u"enabled"_s, false}}},
-        {{.id = u"d"_s, .kind = MenuRow::Kind::Divider}, {{u"type"_s, u"separator"_s}}},
-        {button(u"b"_s, u"Pick"_s), {{u"label"_s, u"Pick"_s}}},
+        {text, {{u"label"_s, u"a__b & c"_s}, {u"enabled"_s, false}, {u"visible"_s, true}}},
+        {{.id = u"d"_s, .kind = MenuRow::Kind::Divider}, {{u"type"_s, u"separator"_s}, {u"visible"_s, true}}},
+        {button(u"b"_s, u"Pick"_s), {{u"label"_s, u"Pick"_s}, {u"enabled"_s, true}, {u"visible"_s, true}}},
         {hidden, {{u"label"_s, u"Hidden"_s}, {u"enabled"_s, false}, {u"visible"_s, false}}},
-        {toggle, {{u"label"_s, u"On"_s}, {u"toggle-type"_s, u"checkmark"_s}, {u"toggle-state"_s, 1}}},
-        {quit, {{u"label"_s, u"Quit"_s},
+        {toggle, {{u"label"_s, u"On"_s}, {u"enabled"_s, true}, {u"visible"_s, true}, {u"toggle-type"_s, u"checkmark"_s},
+                  {u"toggle-state"_s, 1}}},
+        {quit, {{u"label"_s, u"Quit"_s}, {u"enabled"_s, true}, {u"visible"_s, true},
                 {u"shortcut"_s, QVariant::fromValue(QList<QStringList>{{u"Control"_s, u"q"_s}})}}},
     };
     for (const Case& c : cases)
@@ -87,14 +88,31 @@ TEST(ExportedMenu, TellsThePanelOnlyWhatChangedWithOneSignal)
         return -1;
     };
     std::map<int, QVariantMap> updated(change.updated.begin(), change.updated.end());
-    std::map<int, QStringList> removed(change.removed.begin(), change.removed.end());
-    EXPECT_EQ(updated.size(), 4u);
+    EXPECT_EQ(updated.size(), 5u);
     EXPECT_EQ(updated[idOf("headline")], (QVariantMap{{u"label"_s, u"Kivo is paused: this computer is unreachable"_s}}));
     EXPECT_EQ(updated[idOf("devices")], (QVariantMap{{u"label"_s, u""_s}, {u"visible"_s, false}}));
-    EXPECT_EQ(updated[idOf("message")], (QVariantMap{{u"label"_s, u"error: not signed in"_s}}));
+    EXPECT_EQ(updated[idOf("message")], (QVariantMap{{u"label"_s, u"error: not signed in"_s}, {u"visible"_s, true}}));
     EXPECT_EQ(updated[idOf("pause")], (QVariantMap{{u"visible"_s, false}}));
-    EXPECT_EQ(removed[idOf("message")], QStringList{u"visible"_s}) << "back at its default: shown";
-    EXPECT_EQ(removed[idOf("resume")], QStringList{u"visible"_s});
+    EXPECT_EQ(updated[idOf("resume")], (QVariantMap{{u"visible"_s, true}})) << "back at its default, and said so";
+    EXPECT_TRUE(change.removed.empty());
+}
+
+// Hosts that cache item properties apply only what a new layout names: a property left out when it is back
+// at its default would keep its old value there. So a row names the same properties in every state.
+TEST(ExportedMenu, NamesTheSamePropertiesOfARowInEveryState)
+{
+    TrayState notSetUp{.state = Reach::notSetUp(), .busy = u"Approve…"_s};
+    TrayState paused{.state = Reach::stopped(), .message = u"error"_s, .updateAvailable = u"2.0.0"_s,
+                     .barUpdate = BarUpdate{u"1.1"_s, QUrl(u"https://b.test"_s)}, .atLogin = true};
+    const TrayState states[] = {waiting(0), waiting(2), notSetUp, paused};
+    std::map<QString, QStringList> names;
+    for (const TrayState& state : states) {
+        for (const MenuRow& row : menuFor(state)) {
+            const QStringList keys = ExportedMenu::properties(row).keys();
+            const auto [known, first] = names.try_emplace(row.id, keys);
+            EXPECT_EQ(known->second, keys) << row.id.toStdString();
+        }
+    }
 }
 
 TEST(ExportedMenu, SendsOneLayoutChangeWhenAThousandRowsComeAndGo)
