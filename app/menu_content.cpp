@@ -2,16 +2,14 @@
 
 #include "shell_quote.h"
 #include "steps.h"
+#include "texts.h"
 
 #include <QCoreApplication>
 #include <QHash>
-#include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-constexpr qsizetype kDetailCharacters = 60;
 
 MenuRow text(QString id, QString label, bool shown = true)
 {
@@ -35,20 +33,6 @@ MenuRow toggle(QString id, QString label, bool checked, MenuAction action)
             .action = std::move(action)};
 }
 
-// Where the first `count` user-perceived characters end, or nothing when the text is not longer, so a
-// cut never splits a combined or multi-unit character.
-std::optional<qsizetype> cutPosition(const QString& text, qsizetype count)
-{
-    if (text.size() <= count)
-        return std::nullopt;
-    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    for (qsizetype seen = 0; seen < count; ++seen) {
-        if (boundaries.toNextBoundary() < 0)
-            return std::nullopt;
-    }
-    return boundaries.position() < text.size() ? std::optional(boundaries.position()) : std::nullopt;
-}
-
 // Entries that are equal in all six fields share an identity; the occurrence number keeps such
 // duplicates apart as rows.
 QString sessionId(const NeedsYou& entry, int occurrence)
@@ -66,49 +50,20 @@ MenuContent::MenuContent(QString toolPath, QString installBase)
 {
 }
 
-QString MenuContent::headline(const Reach& state)
-{
-    switch (state.kind()) {
-    case Reach::Kind::NotSetUp: return u"Kivo isn't set up on this computer"_s;
-    case Reach::Kind::Stopped: return u"Kivo is paused: this computer is unreachable"_s;
-    case Reach::Kind::Connecting: return u"Kivo is connecting\u2026"_s;
-    case Reach::Kind::Online: return u"Reachable from your devices \u00b7 via "_s + state.relays().join(u", "_s);
-    }
-    return {};
-}
-
-QString MenuContent::sessionLabel(const NeedsYou& entry)
-{
-    if (!entry.detail)
-        return tr("%1 · %2").arg(entry.agent, entry.where);
-    const std::optional<qsizetype> cut = cutPosition(*entry.detail, kDetailCharacters);
-    return tr("%1 · %2 — %3").arg(entry.agent, entry.where, cut ? entry.detail->left(*cut) : *entry.detail);
-}
-
-QString MenuContent::shortened(const QString& text, qsizetype count)
-{
-    const std::optional<qsizetype> cut = cutPosition(text, count);
-    return cut ? text.left(*cut) + u'\u2026' : text;
-}
-
 std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
 {
     const Reach& state = tray.state;
     std::vector<MenuRow> rows;
     rows.reserve(20 + tray.needsYou.size());
 
-    rows.push_back(text(u"headline"_s, headline(state)));
-    QString devices;
-    if (tray.agentVersion && state.is(Reach::Kind::Online)) {
-        devices = state.clients() == 1 ? tr("1 device connected · Kivo %1").arg(*tray.agentVersion)
-                                       : tr("%1 devices connected · Kivo %2")
-                                             .arg(QString::number(state.clients()), *tray.agentVersion);
-    }
-    rows.push_back(text(u"devices"_s, devices, !devices.isEmpty()));
+    rows.push_back(text(u"headline"_s, texts::headline(state)));
+    const std::optional<QString> devices = texts::devicesLine(state, tray.agentVersion);
+    rows.push_back(text(u"devices"_s, devices.value_or(QString()), devices.has_value()));
     // A tool may print one enormous line; the menu shows its beginning.
-    rows.push_back(text(u"busy"_s, shortened(tray.busy.value_or(QString()), kLineCharacters), tray.busy.has_value()));
-    rows.push_back(
-        text(u"message"_s, shortened(tray.message.value_or(QString()), kLineCharacters), tray.message.has_value()));
+    rows.push_back(text(u"busy"_s, texts::shortened(tray.busy.value_or(QString()), texts::kLineCharacters),
+                        tray.busy.has_value()));
+    rows.push_back(text(u"message"_s, texts::shortened(tray.message.value_or(QString()), texts::kLineCharacters),
+                        tray.message.has_value()));
 
     const bool waiting = !tray.needsYou.empty();
     rows.push_back(divider(u"needs-divider"_s, waiting));
@@ -116,7 +71,7 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray) const
     QHash<QString, int> occurrences;
     for (const NeedsYou& entry : tray.needsYou) {
         const QString id = sessionId(entry, occurrences[sessionId(entry, 0)]++);
-        rows.push_back(button(id, sessionLabel(entry), true, menu_action::OpenSession{entry}));
+        rows.push_back(button(id, texts::sessionLabel(entry), true, menu_action::OpenSession{entry}));
     }
 
     rows.push_back(divider(u"actions-divider"_s));

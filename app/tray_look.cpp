@@ -1,8 +1,7 @@
 #include "tray_look.h"
 
-#include "menu_content.h"
+#include "texts.h"
 
-#include <QCoreApplication>
 
 using namespace Qt::StringLiterals;
 
@@ -39,15 +38,18 @@ QString themeIconName(QStringView symbol)
 
 TrayLook trayLook(const TrayState& tray)
 {
+    const QString headline = texts::headline(tray.state);
     QStringList lines;
+    QString accessible = headline;
     if (const size_t waiting = tray.needsYou.size()) {
-        lines += waiting == 1 ? QCoreApplication::translate("TrayLook", "1 session needs you")
-                              : QCoreApplication::translate("TrayLook", "%1 sessions need you").arg(waiting);
+        lines += texts::waitingCount(waiting);
+        accessible += u". "_s + texts::waitingCount(waiting);
     }
     if (tray.message)
         lines += escaped(*tray.message);
     return {.iconName = themeIconName(icon(tray)),
             .needsAttention = !tray.needsYou.empty(),
-            .toolTipTitle = escaped(MenuContent::headline(tray.state)),
-            .toolTipText = lines.join(u'\n')};
+            .toolTipTitle = escaped(headline),
+            .toolTipText = lines.join(u'\n'),
+            .accessibleDescription = accessible};
 }

@@ -24,6 +24,7 @@ struct TrayLook {
     bool needsAttention = false;  ///< a session waits for the user
     QString toolTipTitle;    ///< simple markup: texts from the agent are escaped
     QString toolTipText;     ///< simple markup, lines apart; empty when there is nothing to add
+    QString accessibleDescription;  ///< plain text read out for the icon: the headline, and how many wait
 
     friend bool operator==(const TrayLook&, const TrayLook&) = default;
 };

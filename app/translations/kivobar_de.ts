@@ -4,10 +4,6 @@
 <context>
     <name>Alerts</name>
     <message>
-        <source>%1 · %2</source>
-        <translation>%1 · %2</translation>
-    </message>
-    <message>
         <source>Open</source>
         <translation>Öffnen</translation>
     </message>
@@ -38,22 +34,6 @@
 </context>
 <context>
     <name>MenuContent</name>
-    <message>
-        <source>%1 · %2</source>
-        <translation>%1 · %2</translation>
-    </message>
-    <message>
-        <source>%1 · %2 — %3</source>
-        <translation>%1 · %2 — %3</translation>
-    </message>
-    <message>
-        <source>1 device connected · Kivo %1</source>
-        <translation>1 Gerät verbunden · Kivo %1</translation>
-    </message>
-    <message>
-        <source>%1 devices connected · Kivo %2</source>
-        <translation>%1 Geräte verbunden · Kivo %2</translation>
-    </message>
     <message>
         <source>Needs you</source>
         <translation>Braucht dich</translation>
@@ -104,7 +84,23 @@
     </message>
 </context>
 <context>
-    <name>TrayLook</name>
+    <name>Texts</name>
+    <message>
+        <source>1 device connected · Kivo %1</source>
+        <translation>1 Gerät verbunden · Kivo %1</translation>
+    </message>
+    <message>
+        <source>%1 devices connected · Kivo %2</source>
+        <translation>%1 Geräte verbunden · Kivo %2</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>%1 · %2 — %3</source>
+        <translation>%1 · %2 — %3</translation>
+    </message>
     <message>
         <source>1 session needs you</source>
         <translation>1 Sitzung braucht dich</translation>
@@ -112,6 +108,26 @@
     <message>
         <source>%1 sessions need you</source>
         <translation>%1 Sitzungen brauchen dich</translation>
+    </message>
+    <message>
+        <source>Kivo could not be paused</source>
+        <translation>Kivo konnte nicht pausiert werden</translation>
+    </message>
+    <message>
+        <source>Kivo could not be started</source>
+        <translation>Kivo konnte nicht gestartet werden</translation>
+    </message>
+    <message>
+        <source>Kivo could not be updated</source>
+        <translation>Kivo konnte nicht aktualisiert werden</translation>
+    </message>
+    <message>
+        <source>This computer could not be set up</source>
+        <translation>Dieser Computer konnte nicht eingerichtet werden</translation>
+    </message>
+    <message>
+        <source>A Kivo action failed</source>
+        <translation>Eine Kivo-Aktion ist fehlgeschlagen</translation>
     </message>
 </context>
 </TS>
