@@ -12,7 +12,9 @@ import os
 import signal
 import sys
 
-from jeepney import DBusAddress, new_error, new_method_return, new_signal
+from collections import deque
+
+from jeepney import DBusAddress, MatchRule, new_error, new_method_return, new_signal
 
 from .bus import Bus, BusError
 from .wait import DEFAULT_TIMEOUT, wait_until
@@ -121,10 +123,16 @@ def serve(log_path):
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
     signal.signal(signal.SIGINT, lambda *_: stopping.append(True))
     bus = Bus(os.environ["DBUS_SESSION_BUS_ADDRESS"])
-    if not bus.request_name(NAME):
-        print(f"notifications: {NAME} is taken", file=sys.stderr)
-        return 1
+    # Started by bus activation, the server gets the calls that started it as soon as it owns the name,
+    # before the bus answers the request for it: they are kept, not dropped while waiting for that answer.
+    early = deque()
+    with bus.connection.filter(MatchRule(type="method_call"), queue=early):
+        if not bus.request_name(NAME):
+            print(f"notifications: {NAME} is taken", file=sys.stderr)
+            return 1
     server = Server(bus, log_path)
+    while early:
+        server.handle(early.popleft())
     while not stopping:
         try:
             server.handle(bus.receive(timeout=0.5))
