@@ -1,20 +1,17 @@
 #include "alerts.h"
 
-#include "menu_content.h"
+#include "texts.h"
 
-#include <QCoreApplication>
 #include <QSet>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The menu's own limit for lines from outside: a notification is no place for a whole log either.
-constexpr qsizetype kTextCharacters = MenuContent::kLineCharacters;
-
 QString cut(const QString& text)
 {
-    return MenuContent::shortened(text, kTextCharacters);
+    // The menu's own limit for lines from outside: a notification is no place for a whole log either.
+    return texts::shortened(text, texts::kLineCharacters);
 }
 
 std::vector<NeedsYou> without(const std::vector<NeedsYou>& entries, const QSet<NeedsYou>& others)
@@ -30,6 +27,16 @@ std::vector<NeedsYou> without(const std::vector<NeedsYou>& entries, const QSet<N
     return out;
 }
 
+const QString kOpenKey = u"open"_s;
+
+// The rows of the menu that the state's notification offers as buttons, in this order, where they show.
+const QStringList kStatusRows = {u"dashboard"_s, u"set-up"_s, u"resume"_s, u"pause"_s};
+
+bool isSessionRow(const MenuRow& row)
+{
+    return row.id.startsWith(u"needs:"_s);
+}
+
 }  // namespace
 
 WaitingNews waitingNews(const std::vector<NeedsYou>& before, const std::vector<NeedsYou>& now)
@@ -39,15 +46,12 @@ WaitingNews waitingNews(const std::vector<NeedsYou>& before, const std::vector<N
     return {without(now, was), without(before, is)};
 }
 
-Alerts::Alerts(Notifier& notifier, std::function<void(const NeedsYou&)> openSession)
-    : m_notifier(notifier), m_openSession(std::move(openSession))
-{
-}
+Alerts::Alerts(Notifier& notifier, Perform perform) : m_notifier(notifier), m_perform(std::move(perform)) {}
 
-void Alerts::show(const Notification& notification, Notifier::ActionHandler onAction)
+void Alerts::show(const Notification& notification)
 {
     if (m_enabled)
-        m_notifier.notify(notification, std::move(onAction));
+        m_notifier.notify(notification, {});
 }
 
 void Alerts::onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord)
@@ -85,11 +89,14 @@ void Alerts::onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord)
         return;
     for (size_t i = 0; i < news.arrived.size() && i < kSessionsEach; ++i) {
         const NeedsYou& entry = news.arrived[i];
-        const Notification notification{
-            .summary = cut(tr("%1 · %2").arg(entry.agent, entry.where)),
-            .body = cut(entry.detail.value_or(QString())),
-            .actions = {{u"default"_s, tr("Open")}, {u"open"_s, tr("Open")}}};
-        const Notifier::Id id = m_notifier.notify(notification, [this, entry](const QString&) { m_openSession(entry); });
+        // One "Open" button, which a click on the notification also picks.
+        const Notification notification{.summary = cut(texts::sessionTitle(entry)),
+                                         .body = cut(entry.detail.value_or(QString())),
+                                         .actions = {{kOpenKey, tr("Open")}},
+                                         .clickAction = kOpenKey};
+        const Notifier::Id id = m_notifier.notify(notification, [this, entry](const QString&) {
+            m_perform(menu_action::OpenSession{entry});
+        });
         m_sessionNotes.insert(entry, id);
     }
     if (news.arrived.size() > kSessionsEach) {
@@ -100,9 +107,9 @@ void Alerts::onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord)
     }
 }
 
-void Alerts::onRunFailed(const QString& title, const QString& line)
+void Alerts::onRunFailed(const Step& step, const QString& line)
 {
-    show({.summary = cut(title), .body = cut(line)});
+    show({.summary = texts::failureSummary(step), .body = cut(line)});
 }
 
 void Alerts::onTerminalMissing()
@@ -117,4 +124,43 @@ void Alerts::onTrayMissing()
           .body = tr("Kivo Bar shows its icon as soon as one starts. On GNOME, install the package "
                      "gnome-shell-extension-appindicator and enable it. Meanwhile, sessions that need you "
                      "are announced here.")});
+}
+
+void Alerts::showStatus(const TrayState& tray, const std::vector<MenuRow>& rows)
+{
+    QStringList lines;
+    if (const std::optional<QString> devices = texts::devicesLine(tray.state, tray.agentVersion))
+        lines += *devices;
+    if (!tray.needsYou.empty())
+        lines += texts::waitingCount(tray.needsYou.size());
+    if (tray.busy)
+        lines += cut(*tray.busy);
+    if (tray.message)
+        lines += cut(*tray.message);
+
+    Notification notification{.summary = texts::headline(tray.state), .body = lines.join(u'\n'),
+                              .replaces = m_statusNote};
+    std::vector<MenuAction> performed;
+    const auto offer = [&](const MenuRow& row) {
+        if (performed.size() >= kStatusActions || !row.shown || !row.enabled)
+            return;
+        notification.actions.append({QString::number(performed.size()), cut(row.label)});
+        performed.push_back(row.action);
+    };
+    for (const QString& id : kStatusRows) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == id; });
+        if (row != rows.end())
+            offer(*row);
+    }
+    const auto session = std::find_if(rows.begin(), rows.end(), isSessionRow);
+    if (session != rows.end())
+        offer(*session);
+
+    // Asked for by the user, so shown whether or not notifications are on.
+    m_statusNote = m_notifier.notify(notification, [this, performed](const QString& key) {
+        bool isNumber = false;
+        const qsizetype index = key.toLongLong(&isNumber);
+        if (isNumber && index >= 0 && size_t(index) < performed.size())
+            m_perform(performed[size_t(index)]);
+    });
 }

@@ -127,8 +127,11 @@ QDBusVariant DBusMenu::GetProperty(int id, const QString& name)
 bool DBusMenu::handleEvent(int id, const QString& eventId)
 {
     const ExportedMenu::Item* item = id == ExportedMenu::kRootId ? nullptr : m_menu.find(id);
-    if (!item)
+    if (!item) {
+        if (id == ExportedMenu::kRootId && eventId == u"opened"_s)
+            Q_EMIT opening();
         return id == ExportedMenu::kRootId;
+    }
     if (eventId != u"clicked"_s)
         return true;
     const MenuRow& row = item->row;
@@ -161,8 +164,10 @@ QList<int> DBusMenu::EventGroup(const DBusMenuEventList& events)
     return unknown;
 }
 
-bool DBusMenu::AboutToShow(int)
+bool DBusMenu::AboutToShow(int id)
 {
+    if (id == ExportedMenu::kRootId)
+        Q_EMIT opening();
     // The menu is always up to date: there is never anything to fetch before it opens.
     return false;
 }
@@ -173,5 +178,7 @@ QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idError
         if (!knows(id))
             idErrors.append(id);
     }
+    if (ids.contains(ExportedMenu::kRootId))
+        Q_EMIT opening();
     return {};
 }

@@ -52,6 +52,9 @@ Q_SIGNALS:
     Q_SCRIPTABLE void LayoutUpdated(uint revision, int parent);
     Q_SCRIPTABLE void ItemActivationRequested(int id, uint timestamp);
 
+    /// A host is opening the menu (it asked whether the root needs updating, or said it opened). Not on the bus.
+    void opening();
+
 private:
     void refuse(const QString& reason) const;
     bool knows(int id) const;

@@ -35,7 +35,7 @@ KivoBar::KivoBar(ServiceSetup setup, Platform platform, TrayView& view, QString 
     , m_setup(std::move(setup))
     , m_platform(platform)
     , m_view(view)
-    , m_alerts(platform.notifier, [this](const NeedsYou& entry) { service().open(entry); })
+    , m_alerts(platform.notifier, [this](const MenuAction& action) { perform(action); })
     , m_installBase(std::move(installBase))
     , m_notify(platform.settings.value(kNotifyKey, true).toBool())
 {
@@ -60,7 +60,7 @@ void KivoBar::start()
     m_atLogin = std::make_unique<LoginToggle>(m_platform.loginItem, model);
     connect(&model, &Service::changed, this, &KivoBar::scheduleUpdate);
     connect(&model, &Service::runFailed, this,
-            [this](const QString& title, const QString& line) { m_alerts.onRunFailed(title, line); });
+            [this](const Step& step, const QString& line) { m_alerts.onRunFailed(step, line); });
     connect(&model, &Service::terminalMissing, this, [this] { m_alerts.onTerminalMissing(); });
     connect(m_atLogin.get(), &LoginToggle::changed, this, &KivoBar::scheduleUpdate);
     update();
@@ -84,8 +84,7 @@ void KivoBar::update()
     // read the shorter menu and the model has let go of the longer record.
     if (std::exchange(m_returnMemory, false))
         returnFreedMemory();
-    TrayState state = readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify},
-                                    isExecutableFile);
+    TrayState state = currentState();
     // Most refreshes find what the last one found (only the record's time moved): nothing to recompute.
     if (m_shown == state)
         return;
@@ -95,6 +94,11 @@ void KivoBar::update()
     m_returnMemory = held < m_sessionsHeld;
     m_sessionsHeld = held;
     m_shown = std::move(state);
+}
+
+TrayState KivoBar::currentState() const
+{
+    return readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify}, isExecutableFile);
 }
 
 void KivoBar::trayMissing()
@@ -121,5 +125,11 @@ void KivoBar::perform(const MenuAction& action)
             scheduleUpdate();
         },
         [](const menu_action::Quit&) { QCoreApplication::quit(); },
+        [this](const menu_action::ShowStatus&) {
+            if (!m_content)
+                return;
+            const TrayState state = currentState();
+            m_alerts.showStatus(state, m_content->rows(state));
+        },
     }, action);
 }

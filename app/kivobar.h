@@ -54,6 +54,7 @@ private:
     void start();
     void scheduleUpdate();
     void update();
+    TrayState currentState() const;
 
     ServiceSetup m_setup;
     Platform m_platform;

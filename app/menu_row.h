@@ -32,11 +32,14 @@ struct OpenUrl {
 struct ToggleAtLogin { friend bool operator==(const ToggleAtLogin&, const ToggleAtLogin&) = default; };
 struct ToggleNotify { friend bool operator==(const ToggleNotify&, const ToggleNotify&) = default; };
 struct Quit { friend bool operator==(const Quit&, const Quit&) = default; };
+/// Shows the state as a notification: what a click on the icon does where the panel opens no menu.
+struct ShowStatus { friend bool operator==(const ShowStatus&, const ShowStatus&) = default; };
 }  // namespace menu_action
 
 using MenuAction = std::variant<std::monostate, menu_action::SetUp, menu_action::RunSteps, menu_action::OpenTerminal,
                                 menu_action::OpenSession, menu_action::ShowLog, menu_action::OpenUrl,
-                                menu_action::ToggleAtLogin, menu_action::ToggleNotify, menu_action::Quit>;
+                                menu_action::ToggleAtLogin, menu_action::ToggleNotify, menu_action::Quit,
+                                menu_action::ShowStatus>;
 
 /// One row of the tray menu, as computed from the model; the renderers only show it.
 struct MenuRow {

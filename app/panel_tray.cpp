@@ -2,21 +2,28 @@
 
 #include "dbus_menu.h"
 #include "icon_pixmaps.h"
-#include "status_notifier_item.h"
 #include "tray_host_watch.h"
 
 using namespace Qt::StringLiterals;
 
-PanelTray::PanelTray(QDBusConnection bus, QString iconThemePath, QObject* parent)
+PanelTray::PanelTray(QDBusConnection bus, QString iconThemePath, StatusNotifierItem::IconSource iconSource,
+                     QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_menu(new DBusMenu(iconThemePath.isEmpty() ? QStringList() : QStringList{iconThemePath},
                           [this](const MenuAction& action) { picked(action); }, this))
-    , m_item(new StatusNotifierItem(iconThemePath, QDBusObjectPath(kMenuPath), iconPixmaps, this))
+    , m_item(new StatusNotifierItem(iconThemePath, QDBusObjectPath(kMenuPath), iconPixmaps, iconSource, this))
     , m_hostWatch(new TrayHostWatch(m_bus, m_bus.baseService(), this))
 {
     registerDBusTypes();
     connect(m_hostWatch, &TrayHostWatch::hostPresenceChanged, this, &PanelTray::hostPresenceChanged);
+    // Plasma opens the menu when activating fails; LXQt never opens it on a left click. A click that opens
+    // no menu still shows the user something: the state, as a notification.
+    m_menuAwaited.setSingleShot(true);
+    m_menuAwaited.setInterval(kMenuGrace);
+    connect(m_item, &StatusNotifierItem::activated, &m_menuAwaited, qOverload<>(&QTimer::start));
+    connect(m_menu, &DBusMenu::opening, &m_menuAwaited, &QTimer::stop);
+    connect(&m_menuAwaited, &QTimer::timeout, this, [this] { picked(menu_action::ShowStatus{}); });
 }
 
 PanelTray::~PanelTray()
@@ -48,7 +55,12 @@ void PanelTray::show(const TrayLook& look, const std::vector<MenuRow>& rows)
     m_item->show(look);
 }
 
-bool PanelTray::hostPresent() const
+StatusNotifierItem::IconSource iconSourceFor(QStringView currentDesktop)
 {
-    return m_hostWatch->hostPresent();
+    // LXQt draws a symbolic icon in the colour its file has, so it gets the images with their own edge.
+    for (const QStringView desktop : currentDesktop.split(u':')) {
+        if (desktop.compare(u"LXQt", Qt::CaseInsensitive) == 0)
+            return StatusNotifierItem::IconSource::Images;
+    }
+    return StatusNotifierItem::IconSource::Named;
 }

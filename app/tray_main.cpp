@@ -87,7 +87,7 @@ int main(int argc, char** argv)
             "kivobar --status."_s.arg(bus.lastError().message()));
         return 1;
     }
-    PanelTray tray(bus, TrayApp::iconThemePath());
+    PanelTray tray(bus, TrayApp::iconThemePath(), iconSourceFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     if (const std::optional<QString> refusal = tray.start()) {
         say(u"cannot show the tray on the session bus: %1"_s.arg(*refusal));
         return 1;

@@ -85,8 +85,8 @@ public:
 Q_SIGNALS:
     /// Emitted right after each assignment to a published property.
     void changed(Service::Property property);
-    /// A run of steps failed at the step with `title`; emitted after `message` holds `line`.
-    void runFailed(const QString& title, const QString& line);
+    /// A run of steps failed at `step`; emitted after `message` holds `line`.
+    void runFailed(const Step& step, const QString& line);
     /// Emitted when a terminal window was asked for and the desktop offers no terminal to open.
     void terminalMissing();
 

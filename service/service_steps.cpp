@@ -32,7 +32,7 @@ void Service::runSteps(std::vector<Step> steps)
     const QString tool = toolPath();
     // Created here on the main thread and only ever looked at there: the run may outlive the Service.
     const QPointer<Service> service(this);
-    const QString firstTitle = steps.empty() ? QString() : steps.front().title;
+    const Step first = steps.empty() ? Step() : steps.front();
 
     auto run = [steps = std::move(steps), tool, service]() {
         for (const Step& step : steps) {
@@ -42,12 +42,12 @@ void Service::runSteps(std::vector<Step> steps)
             });
             StepOutcome outcome = runStep(tool, step.arguments);
             if (!outcome.succeeded) {
-                onMainThread([service, title = step.title, line = std::move(outcome.lastLine)]() {
+                onMainThread([service, step, line = std::move(outcome.lastLine)]() {
                     if (!service)
                         return;
                     service->setBusy(std::nullopt);
                     service->setMessage(line);
-                    Q_EMIT service->runFailed(title, line);
+                    Q_EMIT service->runFailed(step, line);
                     service->refresh();
                 });
                 return;
@@ -67,12 +67,12 @@ void Service::runSteps(std::vector<Step> steps)
         std::thread(std::move(run)).detach();
     } catch (const std::system_error& error) {
         const QString line = u"Couldn't start the steps: "_s + QString::fromLocal8Bit(error.what());
-        onMainThread([service, firstTitle, line]() {
+        onMainThread([service, first, line]() {
             if (!service)
                 return;
             service->setBusy(std::nullopt);
             service->setMessage(line);
-            Q_EMIT service->runFailed(firstTitle, line);
+            Q_EMIT service->runFailed(first, line);
             service->refresh();
         });
     }

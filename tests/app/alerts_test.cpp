@@ -1,6 +1,8 @@
 #include "alerts.h"
 
 #include "fake_notifier.h"
+#include "menu_content.h"
+#include "texts.h"
 #include "qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +50,8 @@ TEST(Alerts, NotifiesOfEachSessionThatStartsWaitingAndClosesItWhenItLeaves)
         {{}, true, {u"-b"_s, u"-c"_s, u"-d"_s, u"-e"_s}},
     };
     FakeNotifier notifier;
-    std::vector<NeedsYou> opened;
-    Alerts alerts(notifier, [&opened](const NeedsYou& entry) { opened.push_back(entry); });
+    std::vector<MenuAction> performed;
+    Alerts alerts(notifier, [&performed](const MenuAction& action) { performed.push_back(action); });
     std::map<Notifier::Id, QString> names;
     int step = 0;
     for (const Reading& reading : readings) {
@@ -61,14 +63,16 @@ TEST(Alerts, NotifiesOfEachSessionThatStartsWaitingAndClosesItWhenItLeaves)
         ++step;
     }
 
-    const FakeNotifier::Shown& first = notifier.shown.front();
-    EXPECT_EQ(first.notification.summary, u"coder \u00b7 b"_s);
-    EXPECT_EQ(first.notification.body, u"check b"_s);
+    const Notification& first = notifier.shown.front().notification;
+    EXPECT_EQ(first.summary, u"coder \u00b7 b"_s);
+    EXPECT_EQ(first.body, u"check b"_s);
+    EXPECT_EQ(first.actions, (QList<std::pair<QString, QString>>{{u"open"_s, u"Open"_s}})) << "one Open button";
+    EXPECT_EQ(first.clickAction, u"open"_s) << "which a click on the notification also picks";
     notifier.shown.clear();
     alerts.onWaiting({a}, true);
     ASSERT_EQ(notifier.shown.size(), 1u);
-    notifier.invoke(notifier.shown.back().id, u"default"_s);
-    EXPECT_EQ(opened, std::vector{a}) << "a click does what the session's row does";
+    notifier.invoke(notifier.shown.back().id, u"open"_s);
+    EXPECT_EQ(performed, std::vector<MenuAction>{menu_action::OpenSession{a}}) << "as picking the session's row";
 }
 
 TEST(Alerts, GroupsWhatComesBeyondThreeAtOnce)
@@ -89,9 +93,9 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
 {
     FakeNotifier notifier;
     Alerts alerts(notifier, {});
-    alerts.onRunFailed(u"Stopping\u2026"_s, u"error: <not> signed in & "_s + QString(300, u'x'));
+    alerts.onRunFailed(pauseStep(), u"error: <not> signed in & "_s + QString(300, u'x'));
     ASSERT_EQ(notifier.shown.size(), 1u);
-    EXPECT_EQ(notifier.shown[0].notification.summary, u"Stopping\u2026"_s);
+    EXPECT_EQ(notifier.shown[0].notification.summary, u"Kivo could not be paused"_s) << "a failure, not progress";
     EXPECT_EQ(notifier.shown[0].notification.body.size(), 201) << "cut as the menu cuts it";
     alerts.onTerminalMissing();
     alerts.onTrayMissing();
@@ -100,10 +104,66 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
     EXPECT_TRUE(notifier.shown[2].notification.body.contains(u"gnome-shell-extension-appindicator"_s));
 
     alerts.setEnabled(false);
-    alerts.onRunFailed(u"Starting\u2026"_s, u"nope"_s);
+    alerts.onRunFailed(resumeStep(), u"nope"_s);
     alerts.onTerminalMissing();
     alerts.onTrayMissing();
     alerts.onWaiting({}, true);
     alerts.onWaiting({a}, true);
     EXPECT_EQ(notifier.shown.size(), 3u);
+}
+
+TEST(Alerts, NamesAFailureByWhatTheUserAskedFor)
+{
+    struct Case { Step step; QString summary; };
+    const Case cases[] = {
+        {pauseStep(), u"Kivo could not be paused"_s},
+        {resumeStep(), u"Kivo could not be started"_s},
+        {updateStep(), u"Kivo could not be updated"_s},
+        {setUpSteps().front(), u"This computer could not be set up"_s},
+        {Step{}, u"A Kivo action failed"_s},
+    };
+    for (const Case& c : cases) {
+        FakeNotifier notifier;
+        Alerts(notifier, {}).onRunFailed(c.step, u"error"_s);
+        ASSERT_EQ(notifier.shown.size(), 1u);
+        EXPECT_EQ(notifier.shown[0].notification.summary, c.summary) << c.step.title.toStdString();
+    }
+}
+
+TEST(Alerts, ShowsTheStateWithTheActionsThatFitItInPlaceOfTheLastOne)
+{
+    const MenuContent menu(u"/home/u/.kivo/bin/kivo"_s, u"https://get.kivo.test"_s);
+    struct Case { const char* what; TrayState tray; QString body; QStringList labels; };
+    const Case cases[] = {
+        {"online, a session waits",
+         {.state = Reach::online({u"eu-1"_s}, 2), .agentVersion = u"1.4.2"_s, .needsYou = {a}},
+         u"2 devices connected \u00b7 Kivo 1.4.2\n1 session needs you"_s,
+         {u"Open the dashboard"_s, u"Pause Kivo"_s, u"coder \u00b7 a \u2014 check a"_s}},
+        {"paused, after a failure", {.state = Reach::stopped(), .message = u"error: no"_s}, u"error: no"_s,
+         {u"Open the dashboard"_s, u"Resume Kivo"_s}},
+        {"not set up, no tool", {.state = Reach::notSetUp()}, u""_s, {u"Open the dashboard"_s}},
+    };
+    FakeNotifier notifier;
+    std::vector<MenuAction> performed;
+    Alerts alerts(notifier, [&performed](const MenuAction& action) { performed.push_back(action); });
+    alerts.setEnabled(false);
+    for (const Case& c : cases) {
+        const Notifier::Id before = notifier.lastId;
+        alerts.showStatus(c.tray, menu.rows(c.tray));
+        ASSERT_EQ(notifier.lastId, before + 1) << c.what << ": shown though notifications are off, as asked for";
+        const Notification& shown = notifier.shown.back().notification;
+        EXPECT_EQ(shown.summary, texts::headline(c.tray.state)) << c.what;
+        EXPECT_EQ(shown.body, c.body) << c.what;
+        EXPECT_EQ(shown.replaces, before) << c.what << ": in place of the last one";
+        QStringList labels;
+        for (const auto& [key, label] : shown.actions)
+            labels += label;
+        EXPECT_EQ(labels, c.labels) << c.what;
+    }
+    notifier.invoke(notifier.lastId, u"0"_s);
+    notifier.invoke(notifier.lastId, u"7"_s);
+    const std::vector<MenuRow> rows = menu.rows(cases[2].tray);
+    const auto dashboard = std::find_if(rows.begin(), rows.end(), [](const MenuRow& row) { return row.id == u"dashboard"_s; });
+    ASSERT_NE(dashboard, rows.end());
+    EXPECT_EQ(performed, std::vector<MenuAction>{dashboard->action}) << "the dashboard row's own action, once";
 }

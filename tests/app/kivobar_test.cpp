@@ -184,7 +184,7 @@ TEST_F(KivoBarTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
 
     m_view.pick(u"pause"_s);
     ASSERT_TRUE(waitUntil([this] { return m_notifier.shown.size() == 2; }));
-    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"Stopping\u2026"_s);
+    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"Kivo could not be paused"_s);
     EXPECT_EQ(m_notifier.shown.back().notification.body, u"error: not signed in"_s);
 
     m_desktop.hasTerminal = false;

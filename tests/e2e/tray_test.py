@@ -315,7 +315,7 @@ class TrayScenario:
             self.checks.fail('clicking "Pause Kivo" to see it fail: there is no such row')
             return
         self.checks.check(f'the menu shows the failure: "{FAILURE}"', self.row_shown(FAILURE))
-        calls = lambda: self.notified("Stopping…")  # noqa: E731
+        calls = lambda: self.notified("Kivo could not be paused")  # noqa: E731
         self.checks.check("a notification says the pause failed, with the same line",
                           holds_within(lambda: calls() and calls()[-1]["body"] == FAILURE, WAIT))
         self.agent.remove("fail-down")
