@@ -1,4 +1,4 @@
-#include "agent_home.h"
+#include "service/agent_home.h"
 
 #include <QDir>
 #include <QtGlobal>

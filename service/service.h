@@ -1,9 +1,9 @@
 #pragma once
 
-#include "reach.h"
-#include "release_manifest.h"
-#include "status.h"
-#include "steps.h"
+#include "service/reach.h"
+#include "service/release_manifest.h"
+#include "service/status.h"
+#include "service/steps.h"
 
 #include <QObject>
 #include <QUrl>
@@ -54,6 +54,8 @@ public:
     const QString& home() const { return m_home; }
     QString toolPath() const;
     QString logPath() const;
+    /// Whether the agent tool was there to run at the last refresh.
+    bool toolInstalled() const { return m_toolInstalled; }
 
     /// `latest` when it names a later release than the running agent's; otherwise empty.
     std::optional<QString> updateAvailable() const;
@@ -70,6 +72,21 @@ public:
     void runSteps(std::vector<Step> steps);
     /// Approves this computer in the browser, then starts the agent.
     void setUp();
+    /// Starts the agent.
+    void resume();
+    /// Stops the agent.
+    void pause();
+    /// Updates the agent to its newest release.
+    void update();
+
+    /// The shell command that downloads and runs the agent's installer, then leaves the user's shell open.
+    QString installCommand() const;
+    /// Runs the installer in a terminal window.
+    void install();
+    /// Opens the agent's dashboard in a terminal window.
+    void openDashboard();
+    /// Opens the download page of the newer menu bar app, when one is known; whether that worked is not known.
+    void getBar();
 
     /// Opens a new terminal window that runs the shell command line through a self-deleting script; emits
     /// `terminalMissing` when the desktop has no terminal to open.
@@ -114,6 +131,7 @@ private:
     std::optional<QString> m_message;
 
     QString m_home;
+    bool m_toolInstalled = false;
     QByteArray m_toolFile;    // encoded once: refresh runs every 3 s
     QByteArray m_statusFile;
     QByteArray m_hostFile;

@@ -1,8 +1,7 @@
-#include "service.h"
-#include "shell_quote.h"
-#include "terminal_script.h"
-
-#include "desktop.h"
+#include "platform/desktop.h"
+#include "service/service.h"
+#include "service/shell_quote.h"
+#include "service/terminal_script.h"
 
 using namespace Qt::StringLiterals;
 
@@ -54,6 +53,31 @@ void Service::open(const NeedsYou& entry)
     if (entry.window)
         command += u" \\; select-window -t "_s + shellQuote(*entry.window);
     openTerminal(command);
+}
+
+QString Service::installCommand() const
+{
+    // The install endpoint is the root of the download host that also serves the release manifests: no
+    // path, not even a "/".
+    const QString root = m_setup.releaseBase.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+                                                      | QUrl::RemoveUserInfo).toString();
+    return u"sh -c 'curl -fsSL "_s + root + u" | sh; exec $SHELL'"_s;
+}
+
+void Service::install()
+{
+    openTerminal(installCommand());
+}
+
+void Service::openDashboard()
+{
+    openTerminal(shellQuote(toolPath()));
+}
+
+void Service::getBar()
+{
+    if (m_barUpdate && m_setup.desktop)
+        m_setup.desktop->openUrl(m_barUpdate->url);
 }
 
 void Service::showLog()

@@ -1,7 +1,7 @@
 // Running actions as steps of the agent tool, one background thread per run.
 
-#include "service.h"
-#include "step_process.h"
+#include "service/service.h"
+#include "service/step_process.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -81,4 +81,19 @@ void Service::runSteps(std::vector<Step> steps)
 void Service::setUp()
 {
     runSteps(setUpSteps());
+}
+
+void Service::resume()
+{
+    runSteps({resumeStep()});
+}
+
+void Service::pause()
+{
+    runSteps({pauseStep()});
+}
+
+void Service::update()
+{
+    runSteps({updateStep()});
 }

@@ -1,6 +1,6 @@
-#include "freedesktop_notifier.h"
+#include "platform/linux/freedesktop_notifier.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -265,8 +265,7 @@ void FreedesktopNotifier::onNotificationClosed(uint serverId, uint, const QDBusM
         forget(*id);
 }
 
-std::unique_ptr<Notifier> makeNotifier()
+std::unique_ptr<Notifier> makeNotifier(const QString& appId, const QString& appName)
 {
-    return std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(), u"Kivo Bar"_s,
-                                                 u"io.kivo.KivoBar"_s, u"io.kivo.KivoBar"_s);
+    return std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(), appName, appId, appId);
 }

@@ -1,4 +1,4 @@
-#include "agent_home.h"
+#include "service/agent_home.h"
 
 #include <gtest/gtest.h>
 

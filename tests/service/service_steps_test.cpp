@@ -1,6 +1,5 @@
-#include "service.h"
-#include "step_process.h"
-
+#include "service/service.h"
+#include "service/step_process.h"
 #include "test_files.h"
 
 #include <QCoreApplication>
@@ -244,11 +243,11 @@ TEST_F(RunStepsWithStandInAgent, StartsAndStopsTheAgent)
 {
     ASSERT_TRUE(m_service->state().is(Reach::Kind::Stopped));
 
-    m_service->runSteps({{u"Starting…"_s, {u"up"_s}}});
+    m_service->resume();
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Online); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 
-    m_service->runSteps({{u"Stopping…"_s, {u"down"_s}}});
+    m_service->pause();
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Stopped) && !m_service->busy(); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 }

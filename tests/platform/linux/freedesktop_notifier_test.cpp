@@ -1,6 +1,5 @@
-#include "linux/freedesktop_notifier.h"
-
 #include "fake_notification_server.h"
+#include "platform/linux/freedesktop_notifier.h"
 #include "private_bus.h"
 #include "test_files.h"
 

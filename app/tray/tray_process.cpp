@@ -1,0 +1,80 @@
+#include "tray/tray_process.h"
+
+#include "platform/platform.h"
+#include "view/app_identity.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTranslator>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The first of the paths, relative to this program's folder, that exists; empty when none does.
+QString besideThisProgram(std::initializer_list<QString> candidates)
+{
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString& candidate : candidates) {
+        const QString path = QDir::cleanPath(here.absoluteFilePath(candidate));
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// The program users start, for the login item: beside this one in the build tree, in the binary
+// folder once installed.
+QString launcherPath()
+{
+    const QString found = besideThisProgram({u"kivobar"_s, QStringLiteral(KIVOBAR_LAUNCHER_FROM_HELPERS)});
+    return found.isEmpty() ? QCoreApplication::applicationFilePath() : found;
+}
+
+}  // namespace
+
+TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
+    : m_desktop(makeDesktop())
+    , m_loginItem(makeLoginItem(kAppId, launcherPath()))
+    , m_notifier(makeNotifier(kAppId, kAppName))
+    // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
+    // single https request was made, out of the tray for good.
+    , m_http(helperPath(u"kivobar-fetch"_s))
+    , m_controller(std::make_unique<TrayController>(
+          ServiceSetup{.home = agentHome,
+                       .desktop = m_desktop.get(),
+                       .http = &m_http,
+                       .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
+                       .appVersion = QStringLiteral(KIVOBAR_VERSION)},
+          TrayController::Platform{*m_loginItem, *m_notifier, m_settings}, view))
+{
+}
+
+TrayProcess::~TrayProcess() = default;
+
+void TrayProcess::prepareApplication()
+{
+    QCoreApplication::setApplicationName(u"KivoBar"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KIVOBAR_VERSION));
+    QCoreApplication::setOrganizationName(u"Kivo"_s);
+    QCoreApplication::setOrganizationDomain(u"kivo.io"_s);
+    // In the user's language where we have it (LANGUAGE, then the locale); English otherwise.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(), u"kivobar"_s, u"_"_s, u":/i18n"_s))
+        QCoreApplication::installTranslator(translator);
+}
+
+QString TrayProcess::helperPath(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + u'/' + name;
+}
+
+QString TrayProcess::iconThemePath()
+{
+    const QString icon = u"/hicolor/scalable/status/kivobar-online-symbolic.svg"_s;
+    const QString found =
+        besideThisProgram({u"../share/icons"_s + icon, QStringLiteral(KIVOBAR_ICONS_FROM_HELPERS) + icon});
+    return found.isEmpty() ? QString() : found.chopped(icon.size());
+}

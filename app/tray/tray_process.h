@@ -1,0 +1,45 @@
+#pragma once
+
+#include "fetch/process_http_client.h"
+#include "tray/tray_controller.h"
+
+#include <QSettings>
+#include <QString>
+
+#include <memory>
+
+class Desktop;
+class LoginItem;
+class Notifier;
+class TrayView;
+
+/// Everything one tray process runs, whatever shows the tray: the desktop's services, the settings, the
+/// release checks' client, and the controller for this process's agent home. Where they are made.
+class TrayProcess {
+public:
+    /// Call after the application object exists; `view` must outlive it. `agentHome` as
+    /// agentHomeFromEnvironment gives it.
+    TrayProcess(TrayView& view, const QString& agentHome);
+    ~TrayProcess();
+
+    TrayController& controller() { return *m_controller; }
+
+    /// Names the application (organisation, name, version) for settings and the desktop, and speaks the
+    /// user's language; call once the application object exists.
+    static void prepareApplication();
+
+    /// A program installed beside the tray programs, such as "kivobar-fetch".
+    static QString helperPath(const QString& name);
+
+    /// Where our icons are as an icon theme: the build tree's when run from there, else the installed one;
+    /// empty when neither is found.
+    static QString iconThemePath();
+
+private:
+    std::unique_ptr<Desktop> m_desktop;
+    std::unique_ptr<LoginItem> m_loginItem;
+    std::unique_ptr<Notifier> m_notifier;
+    QSettings m_settings;
+    ProcessHttpClient m_http;
+    std::unique_ptr<TrayController> m_controller;
+};
