@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,6 +15,39 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Characters that would act on a terminal instead of showing: C0 and C1 controls, DEL, and the marks
+// that turn the direction of what follows (so a line cannot be made to read as another).
+bool actsOnTerminal(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x061c || c == 0x200e || c == 0x200f
+        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// `c` as the dump writes a character that acts on a terminal.
+QString escapedCharacter(char16_t c)
+{
+    switch (c) {
+    case u'\n': return uR"(\n)"_s;
+    case u'\r': return uR"(\r)"_s;
+    case u'\t': return uR"(\t)"_s;
+    case u'\0': return uR"(\0)"_s;
+    default: return u"\\u{"_s + QString::number(c, 16).toUpper() + u'}';
+    }
+}
+
+// A text from the status file as it may reach a terminal: what would act on it is written out as an
+// escape, and everything else is left exactly as it is.
+QString printable(const QString& text)
+{
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return actsOnTerminal(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text)
+        out += actsOnTerminal(c.unicode()) ? escapedCharacter(c.unicode()) : QString(c);
+    return out;
+}
 
 QString quoted(const QString& text)
 {
@@ -24,16 +59,7 @@ QString quoted(const QString& text)
         case u'"': out += uR"(\")"_s; break;
         case u'\'': out += uR"(\')"_s; break;
         case u'\\': out += uR"(\\)"_s; break;
-        case u'\n': out += uR"(\n)"_s; break;
-        case u'\r': out += uR"(\r)"_s; break;
-        case u'\t': out += uR"(\t)"_s; break;
-        case u'\0': out += uR"(\0)"_s; break;
-        default:
-            // Other control characters would reach the terminal as commands; show them as code points.
-            if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
-                out += u"\\u{"_s + QString::number(c.unicode(), 16).toUpper() + u'}';
-            else
-                out += c;
+        default: out += actsOnTerminal(c.unicode()) ? escapedCharacter(c.unicode()) : QString(c);
         }
     }
     out += u'"';
@@ -96,11 +122,11 @@ QByteArray statusDumpText(const Service& service)
 {
     QString out = u"state: "_s + describe(service.state()) + u'\n';
     if (const std::optional<Status>& status = service.status()) {
-        out += u"version: "_s + status->version + u", clients: "_s + QString::number(status->clients)
+        out += u"version: "_s + printable(status->version) + u", clients: "_s + QString::number(status->clients)
             + u", relays: "_s + listForm(status->relays.value_or(QStringList())) + u'\n';
         for (const NeedsYou& entry : status->needsYou.value_or(std::vector<NeedsYou>())) {
-            out += u"needs you: "_s + entry.agent + u" \u00b7 "_s + entry.where + u' '
-                + entry.detail.value_or(QString()) + u'\n';
+            out += u"needs you: "_s + printable(entry.agent) + u" \u00b7 "_s + printable(entry.where) + u' '
+                + printable(entry.detail.value_or(QString())) + u'\n';
         }
     }
     return out.toUtf8();

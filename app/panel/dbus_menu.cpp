@@ -1,28 +1,38 @@
 #include "panel/dbus_menu.h"
 
 #include <QLocale>
+#include <QSet>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QVariantMap only(const QVariantMap& properties, const QStringList& names)
+// The property names a panel asked for, as a set: a request may name one property any number of times,
+// and what it costs to answer must not grow with that. Empty asks for every property.
+QSet<QString> wanted(const QStringList& names)
+{
+    return QSet<QString>(names.begin(), names.end());
+}
+
+QVariantMap only(const QVariantMap& properties, const QSet<QString>& names)
 {
     if (names.isEmpty())
         return properties;
     QVariantMap chosen;
-    for (const QString& name : names) {
-        const auto found = properties.constFind(name);
-        if (found != properties.cend())
-            chosen.insert(name, *found);
+    for (auto it = properties.begin(); it != properties.end(); ++it) {
+        if (names.contains(it.key()))
+            chosen.insert(it.key(), it.value());
     }
     return chosen;
 }
 
 }  // namespace
 
-DBusMenu::DBusMenu(QStringList iconThemePath, PickHandler onPick, QObject* parent)
-    : QObject(parent), m_iconThemePath(std::move(iconThemePath)), m_onPick(std::move(onPick))
+DBusMenu::DBusMenu(QStringList iconThemePath, PickHandler onPick, Clock clock, QObject* parent)
+    : QObject(parent)
+    , m_iconThemePath(std::move(iconThemePath))
+    , m_onPick(std::move(onPick))
+    , m_clock(clock ? std::move(clock) : Clock(std::chrono::steady_clock::now))
 {
 }
 
@@ -72,7 +82,7 @@ bool DBusMenu::knows(int id) const
     return id == ExportedMenu::kRootId || m_menu.find(id);
 }
 
-QVariantMap DBusMenu::propertiesOf(int id, const QStringList& names) const
+QVariantMap DBusMenu::propertiesOf(int id, const QSet<QString>& names) const
 {
     if (id == ExportedMenu::kRootId)
         return only(ExportedMenu::rootProperties(), names);
@@ -87,36 +97,43 @@ uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& pr
         refuse(u"No menu item with id %1"_s.arg(parentId));
         return 0;
     }
-    layout = {parentId, propertiesOf(parentId, propertyNames), {}};
-    // The menu is flat: only the root has children.
+    const QSet<QString> names = wanted(propertyNames);
+    layout = {parentId, propertiesOf(parentId, names), {}};
+    // The menu is flat: only the root has children, however deep a panel asks to look.
     if (parentId == ExportedMenu::kRootId && recursionDepth != 0) {
         layout.children.reserve(qsizetype(m_menu.items().size()));
         for (const ExportedMenu::Item& item : m_menu.items())
-            layout.children.append({item.id, only(ExportedMenu::properties(item.row), propertyNames), {}});
+            layout.children.append({item.id, only(ExportedMenu::properties(item.row), names), {}});
     }
     return m_menu.revision();
 }
 
 DBusMenuItemList DBusMenu::GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames)
 {
+    const QSet<QString> names = wanted(propertyNames);
     DBusMenuItemList items;
     // No ids asks for every item.
     if (ids.isEmpty()) {
-        items.append({ExportedMenu::kRootId, propertiesOf(ExportedMenu::kRootId, propertyNames)});
+        items.append({ExportedMenu::kRootId, propertiesOf(ExportedMenu::kRootId, names)});
         for (const ExportedMenu::Item& item : m_menu.items())
-            items.append({item.id, only(ExportedMenu::properties(item.row), propertyNames)});
+            items.append({item.id, only(ExportedMenu::properties(item.row), names)});
         return items;
     }
+    // Each item at most once, so the answer is never larger than the whole menu, however many times a
+    // request names an id: an answer over the bus's limit would cost the tray its connection.
+    QSet<int> answered;
     for (const int id : ids) {
-        if (knows(id))
-            items.append({id, propertiesOf(id, propertyNames)});
+        if (knows(id) && !answered.contains(id)) {
+            answered.insert(id);
+            items.append({id, propertiesOf(id, names)});
+        }
     }
     return items;
 }
 
 QDBusVariant DBusMenu::GetProperty(int id, const QString& name)
 {
-    const QVariantMap properties = propertiesOf(id, {name});
+    const QVariantMap properties = propertiesOf(id, {{name}});
     if (!knows(id) || !properties.contains(name)) {
         refuse(u"No property %1 on menu item %2"_s.arg(name).arg(id));
         return {};
@@ -138,6 +155,13 @@ bool DBusMenu::handleEvent(int id, const QString& eventId)
     // A panel may still show a row that has since been hidden or disabled.
     if (!row.shown || !row.pickable())
         return true;
+    // A person picks a row once; a flood of clicks from a careless or hostile peer would start a terminal
+    // or a run of steps for each.
+    const std::chrono::steady_clock::time_point now = m_clock();
+    const auto last = m_lastPicks.constFind(row.id);
+    if (last != m_lastPicks.cend() && now - *last < kRepeatedPick)
+        return true;
+    m_lastPicks.insert(row.id, now);
     // The panel gets its answer first: an action may take a while, or end the app.
     QMetaObject::invokeMethod(this, [this, intent = std::make_shared<const Intent>(row.intent)] {
         if (m_onPick)

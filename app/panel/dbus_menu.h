@@ -6,6 +6,10 @@
 #include <QDBusContext>
 #include <QObject>
 
+#include <QHash>
+#include <QSet>
+
+#include <chrono>
 #include <functional>
 
 /// The tray's menu on the session bus, as the `com.canonical.dbusmenu` protocol (version 3) that
@@ -20,10 +24,15 @@ class DBusMenu : public QObject, protected QDBusContext {
 
 public:
     using PickHandler = std::function<void(const Intent&)>;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    /// A row picked again within this time is the same pick: no person clicks a menu row that fast.
+    static constexpr std::chrono::milliseconds kRepeatedPick{500};
 
     /// `iconThemePath`: folders holding icon themes, for icons the items name. `onPick` runs with what a
     /// picked row does, after the panel has had its answer; it is no signal, which the bus would try to carry.
-    DBusMenu(QStringList iconThemePath, PickHandler onPick, QObject* parent = nullptr);
+    /// `clock` tells the time of a pick; the steady clock when empty.
+    DBusMenu(QStringList iconThemePath, PickHandler onPick, Clock clock = {}, QObject* parent = nullptr);
 
     /// Shows `rows` from now on; main thread.
     void show(const std::vector<MenuRow>& rows);
@@ -58,11 +67,13 @@ Q_SIGNALS:
 private:
     void refuse(const QString& reason) const;
     bool knows(int id) const;
-    QVariantMap propertiesOf(int id, const QStringList& names) const;
+    QVariantMap propertiesOf(int id, const QSet<QString>& names) const;
     // False when there is no such item.
     bool handleEvent(int id, const QString& eventId);
 
     QStringList m_iconThemePath;
     PickHandler m_onPick;
+    Clock m_clock;
     ExportedMenu m_menu;
+    QHash<QString, std::chrono::steady_clock::time_point> m_lastPicks;  // by row id
 };

@@ -11,7 +11,7 @@ PanelTray::PanelTray(QDBusConnection bus, QString iconThemePath, StatusNotifierI
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_menu(new DBusMenu(iconThemePath.isEmpty() ? QStringList() : QStringList{iconThemePath},
-                          [this](const Intent& action) { picked(action); }, this))
+                          [this](const Intent& intent) { picked(intent); }, {}, this))
     , m_item(new StatusNotifierItem(iconThemePath, QDBusObjectPath(kMenuPath), iconPixmaps, iconSource, this))
     , m_hostWatch(new TrayHostWatch(m_bus, m_bus.baseService(), this))
 {

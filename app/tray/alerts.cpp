@@ -11,7 +11,7 @@ namespace {
 QString cut(const QString& text)
 {
     // The menu's own limit for lines from outside: a notification is no place for a whole log either.
-    return texts::shortened(text, texts::kLineCharacters);
+    return texts::fromOutside(text, texts::kLineCharacters);
 }
 
 std::vector<NeedsYou> without(const std::vector<NeedsYou>& entries, const QSet<NeedsYou>& others)

@@ -1,12 +1,13 @@
 #include "tray/instance_lock.h"
 
-#include <QCryptographicHash>
+#include "service/agent_home.h"
+
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,41 +16,46 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A directory only this user can reach, so that nobody else can take or fake our lock.
-bool isPrivateDirectory(const QString& path)
-{
-    struct stat info {};
-    return !path.isEmpty() && QDir::isAbsolutePath(path)
-        && ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
-        && info.st_uid == ::geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
-}
+constexpr mode_t kOwnerOnly = 0700;
 
 }  // namespace
 
-QString InstanceLock::userDirectory()
+std::optional<ScriptDirectory> InstanceLock::userDirectory(uint uid, const QString& userHome, const QString& runtimeRoot)
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (isPrivateDirectory(runtime))
+    if (std::optional<ScriptDirectory> runtime = ScriptDirectory::open(runtimeRoot + u'/' + QString::number(uid), true))
         return runtime;
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty())
-        return {};
-    const QString ours = cache + u"/kivobar"_s;
-    QDir().mkpath(cache);
-    ::mkdir(QFile::encodeName(ours).constData(), 0700);
-    return isPrivateDirectory(ours) ? ours : QString();
+    if (!QDir::isAbsolutePath(userHome))
+        return std::nullopt;
+    const QString cache = userHome + u"/.cache"_s;
+    const QString own = cache + u"/kivobar"_s;
+    ::mkdir(QFile::encodeName(cache).constData(), kOwnerOnly);
+    if (::mkdir(QFile::encodeName(own).constData(), kOwnerOnly) == 0)
+        ::chmod(QFile::encodeName(own).constData(), kOwnerOnly);  // the umask may have taken bits we need
+    return ScriptDirectory::open(own, true);
 }
 
-InstanceLock::InstanceLock(const QString& directory, const QString& agentHome)
+std::optional<ScriptDirectory> InstanceLock::userDirectory()
 {
-    if (directory.isEmpty())
+    const uid_t uid = ::geteuid();
+    const passwd* entry = ::getpwuid(uid);
+    return userDirectory(uint(uid), entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString());
+}
+
+InstanceLock::InstanceLock(const std::optional<ScriptDirectory>& directory, const QString& agentHome)
+{
+    if (!directory)
         return;
-    const QByteArray digest = QCryptographicHash::hash(agentHome.toUtf8(), QCryptographicHash::Sha256).toHex();
-    const QByteArray path = QFile::encodeName(directory + u"/kivobar-"_s + QString::fromLatin1(digest.left(24)) + u".lock"_s);
-    // Close-on-exec, so that no program we start (the agent among them) keeps the lock after we are gone.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const QByteArray name = QFile::encodeName(u"kivobar-"_s + agentHomeKey(agentHome) + u".lock"_s);
+    // Opened through the folder that was judged, never by its path; close-on-exec, so that no program we
+    // start (the agent among them) keeps the lock after we are gone.
+    const int fd = ::openat(directory->descriptor(), name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         m_heldElsewhere = errno == EWOULDBLOCK;
         char text[32] = {};

@@ -59,6 +59,40 @@ void probeXEmbedTray(QObject* context, std::function<void(bool)> answer)
     probe->start();
 }
 
+// Whether a new connection to the session bus can be made: the session is still there.
+bool sessionBusReachable()
+{
+    const QString name = u"kivobar-probe"_s;
+    const bool reachable = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name).isConnected();
+    QDBusConnection::disconnectFromBus(name);
+    return reachable;
+}
+
+// The session bus dropped our connection. When the session has ended, so does the tray. When the bus is
+// still there, it refused something of ours and the session goes on: the tray starts again on a new
+// connection, a few times at most, so that something it keeps doing wrong cannot make it start forever.
+void rejoinOrQuit(char** argv)
+{
+    constexpr int kMostRejoins = 3;
+    if (!sessionBusReachable()) {
+        say(u"the session bus went away; quitting."_s);
+        QCoreApplication::exit(0);
+        return;
+    }
+    const int rejoins = qEnvironmentVariableIntValue("KIVOBAR_REJOINS");
+    if (rejoins >= kMostRejoins) {
+        say(u"lost its connection to the session bus %1 times; quitting."_s.arg(rejoins + 1));
+        QCoreApplication::exit(1);
+        return;
+    }
+    say(u"lost its connection to the session bus; starting again."_s);
+    qputenv("KIVOBAR_REJOINS", QByteArray::number(rejoins + 1));
+    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+    ::execv(program.constData(), argv);
+    say(u"cannot start again: %1"_s.arg(QString::fromLocal8Bit(std::strerror(errno))));
+    QCoreApplication::exit(1);
+}
+
 void sayNoTray()
 {
     say(u"no system tray is running, so the icon cannot be shown yet; it appears as soon as one starts. "
@@ -74,7 +108,14 @@ int main(int argc, char** argv)
     TrayProcess::prepareApplication();
 
     const QString home = QDir(agentHomeFromEnvironment()).absolutePath();
-    InstanceLock lock(InstanceLock::userDirectory(), home);
+    const std::optional<ScriptDirectory> lockDirectory = InstanceLock::userDirectory();
+    InstanceLock lock(lockDirectory, home);
+    if (!lock.held() && !lock.heldElsewhere()) {
+        say(u"cannot take the lock that keeps one tray per agent home (%1); starting without it."_s.arg(
+            lockDirectory ? u"the lock file in %1 cannot be opened"_s.arg(lockDirectory->path())
+                          : u"neither /run/user/%1 nor ~/.cache/kivobar is a folder only this user can reach"_s.arg(
+                                ::geteuid())));
+    }
     if (lock.heldElsewhere()) {
         say(u"already running for the agent home %1%2; not starting another."_s.arg(
             home, lock.holder() ? u" (process %1)"_s.arg(*lock.holder()) : QString()));
@@ -93,10 +134,7 @@ int main(int argc, char** argv)
         return 1;
     }
     // A tray whose session has ended has nobody to show anything to, and must not hold the instance lock.
-    QObject::connect(&tray, &PanelTray::busLost, &application, [] {
-        say(u"the session bus went away; quitting."_s);
-        QCoreApplication::exit(0);
-    });
+    QObject::connect(&tray, &PanelTray::busLost, &application, [argv] { rejoinOrQuit(argv); });
     MissingTrayWatch missingTray;
     QObject::connect(&tray, &PanelTray::hostPresenceChanged, &missingTray, &MissingTrayWatch::setHostPresent);
     TrayProcess app(tray, home);

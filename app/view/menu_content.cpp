@@ -53,9 +53,9 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray)
     const std::optional<QString> devices = texts::devicesLine(state, tray.agentVersion);
     rows.push_back(text(u"devices"_s, devices.value_or(QString()), devices.has_value()));
     // A tool may print one enormous line; the menu shows its beginning.
-    rows.push_back(text(u"busy"_s, texts::shortened(tray.busy.value_or(QString()), texts::kLineCharacters),
+    rows.push_back(text(u"busy"_s, texts::fromOutside(tray.busy.value_or(QString()), texts::kLineCharacters),
                         tray.busy.has_value()));
-    rows.push_back(text(u"message"_s, texts::shortened(tray.message.value_or(QString()), texts::kLineCharacters),
+    rows.push_back(text(u"message"_s, texts::fromOutside(tray.message.value_or(QString()), texts::kLineCharacters),
                         tray.message.has_value()));
 
     const bool waiting = !tray.needsYou.empty();
@@ -77,10 +77,10 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray)
     rows.push_back(button(u"pause"_s, tr("Pause Kivo"),
                           state.is(Reach::Kind::Online) || state.is(Reach::Kind::Connecting), intent::Pause{}));
 
-    rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(tray.updateAvailable.value_or(QString())),
+    rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(texts::fromOutside(tray.updateAvailable.value_or(QString()), texts::kVersionCharacters)),
                           tray.updateAvailable.has_value(), intent::Update{}));
     const std::optional<BarUpdate>& bar = tray.barUpdate;
-    rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1…").arg(bar ? bar->version : QString()),
+    rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1…").arg(texts::fromOutside(bar ? bar->version : QString(), texts::kVersionCharacters)),
                           bar.has_value(), intent::GetBar{}));
 
     rows.push_back(button(u"dashboard"_s, tr("Open the dashboard"), true, intent::OpenDashboard{}));

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace texts {
@@ -20,7 +22,8 @@ QString headline(const Reach& state)
     case Reach::Kind::NotSetUp: return u"Kivo isn't set up on this computer"_s;
     case Reach::Kind::Stopped: return u"Kivo is paused: this computer is unreachable"_s;
     case Reach::Kind::Connecting: return u"Kivo is connecting\u2026"_s;
-    case Reach::Kind::Online: return u"Reachable from your devices \u00b7 via "_s + state.relays().join(u", "_s);
+    case Reach::Kind::Online:
+        return fromOutside(u"Reachable from your devices \u00b7 via "_s + state.relays().join(u", "_s), kLineCharacters);
     }
     return {};
 }
@@ -29,22 +32,28 @@ std::optional<QString> devicesLine(const Reach& state, const std::optional<QStri
 {
     if (!agentVersion || !state.is(Reach::Kind::Online))
         return std::nullopt;
+    const QString version = fromOutside(*agentVersion, kVersionCharacters);
     if (state.clients() == 1)
-        return QCoreApplication::translate("Texts", "1 device connected · Kivo %1").arg(*agentVersion);
-    return QCoreApplication::translate("Texts", "%1 devices connected · Kivo %2").arg(QString::number(state.clients()), *agentVersion);
+        return QCoreApplication::translate("Texts", "1 device connected · Kivo %1").arg(version);
+    return QCoreApplication::translate("Texts", "%1 devices connected · Kivo %2").arg(QString::number(state.clients()), version);
 }
 
 QString sessionTitle(const NeedsYou& entry)
 {
-    return QCoreApplication::translate("Texts", "%1 · %2").arg(entry.agent, entry.where);
+    return QCoreApplication::translate("Texts", "%1 · %2")
+        .arg(fromOutside(entry.agent, kAgentCharacters), fromOutside(entry.where, kPlaceCharacters));
 }
 
 QString sessionLabel(const NeedsYou& entry)
 {
     if (!entry.detail)
         return sessionTitle(entry);
-    const std::optional<qsizetype> cut = cutPosition(*entry.detail, kDetailCharacters);
-    return QCoreApplication::translate("Texts", "%1 · %2 — %3").arg(entry.agent, entry.where, cut ? entry.detail->left(*cut) : *entry.detail);
+    // The detail is cut after 60 characters with nothing to mark the cut, as the menu has always shown it.
+    const QString detail = fromOutside(*entry.detail);
+    const std::optional<qsizetype> cut = cutPosition(detail, kDetailCharacters);
+    return QCoreApplication::translate("Texts", "%1 · %2 — %3")
+        .arg(fromOutside(entry.agent, kAgentCharacters), fromOutside(entry.where, kPlaceCharacters),
+             cut ? detail.left(*cut) : detail);
 }
 
 QString waitingCount(size_t count)
@@ -84,6 +93,30 @@ QString shortened(const QString& text, qsizetype count)
 {
     const std::optional<qsizetype> cut = cutPosition(text, count);
     return cut ? text.left(*cut) + u'\u2026' : text;
+}
+
+QString fromOutside(const QString& text)
+{
+    const auto isControl = [](char16_t c) { return c < 0x20 || (c >= 0x7f && c < 0xa0); };
+    const auto turnsDirection = [](char16_t c) {
+        return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+    };
+    if (std::none_of(text.begin(), text.end(), [&](QChar c) { return isControl(c.unicode()) || turnsDirection(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (isControl(c.unicode()))
+            out += QChar(QChar::ReplacementCharacter);
+        else if (!turnsDirection(c.unicode()))
+            out += c;
+    }
+    return out;
+}
+
+QString fromOutside(const QString& text, qsizetype count)
+{
+    return shortened(fromOutside(text), count);
 }
 
 }  // namespace texts

@@ -12,8 +12,16 @@
 /// fact reads the same wherever it appears. Pure; main thread (labels are looked up in the user's language).
 namespace texts {
 
-/// How many characters of a progress or failure line the menu and notifications show.
+/// How many characters of a progress or failure line the menu and notifications show; also the most
+/// any row built from the agent's texts shows.
 inline constexpr qsizetype kLineCharacters = 200;
+/// How many characters of a progress or failure line the tooltip shows: more than a row, never a log.
+inline constexpr qsizetype kToolTipLineCharacters = 1000;
+/// How many characters of a waiting session's agent and place a row shows each.
+inline constexpr qsizetype kAgentCharacters = 40;
+inline constexpr qsizetype kPlaceCharacters = 60;
+/// How many characters of a version the menu shows.
+inline constexpr qsizetype kVersionCharacters = 64;
 
 /// How reachable this computer is, in words: the menu's first row and the notifications' title.
 QString headline(const Reach& state);
@@ -35,6 +43,15 @@ QString failureSummary(const Step& step);
 
 /// At most `count` user-perceived characters of `text`; a longer text is cut there and ends in "…".
 QString shortened(const QString& text, qsizetype count);
+
+/// A text from outside (the agent's files, a release manifest) fit to stand among ours: control characters
+/// become U+FFFD, so that nothing cuts a label short or breaks it into lines and two texts that differ still
+/// read differently, and the marks that turn the direction of text go, so that nothing of it can reverse
+/// what follows, our own words included.
+QString fromOutside(const QString& text);
+
+/// fromOutside(text), shortened to at most `count` user-perceived characters.
+QString fromOutside(const QString& text, qsizetype count);
 
 /// Where the first `count` user-perceived characters of `text` end; empty when the text is not longer.
 std::optional<qsizetype> cutPosition(const QString& text, qsizetype count);

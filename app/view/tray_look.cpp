@@ -45,7 +45,7 @@ TrayLook trayLook(const TrayState& tray)
         accessible += u". "_s + texts::waitingCount(waiting);
     }
     if (tray.message)
-        lines += escaped(*tray.message);
+        lines += escaped(texts::fromOutside(*tray.message, texts::kToolTipLineCharacters));
     return {.iconName = themeIconName(icon(tray)),
             .needsAttention = !tray.needsYou.empty(),
             .toolTipTitle = escaped(headline),

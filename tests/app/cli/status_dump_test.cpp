@@ -106,6 +106,23 @@ TEST_F(StatusDump, PrintsTheRecordEvenWhenItsProcessIsGone)
     EXPECT_EQ(run.exitCode, 0);
 }
 
+// Whatever the status file holds, nothing reaches the terminal that would act on it rather than show:
+// control characters and direction marks are written as escapes, everything printable as it is.
+TEST_F(StatusDump, WritesNoControlCharacterOfTheStatusFileToTheTerminal)
+{
+    installTool();
+    writeFile(m_home + u"/run/status.json"_s,
+              StatusRecord{.version = R"(1.4\r2\u001b[2J)", .relays = R"(["eu\u202e1"])",
+                           .needsYou = R"([{"agent": "co\u0000der", "where": "\u001b]0;pwned\u0007repo",
+                                            "detail": "a\u202eb \u00e9 \\ ' \" \u0085"}])"}
+                  .json());
+    const ProgramRun run = dump(m_home);
+    EXPECT_EQ(run.out,
+              "state: online(relays: [\"eu\\u{202E}1\"], clients: 2)\n"
+              "version: 1.4\\r2\\u{1B}[2J, clients: 2, relays: [\"eu\\u{202E}1\"]\n"
+              "needs you: co\\0der \xc2\xb7 \\u{1B}]0;pwned\\u{7}repo a\\u{202E}b \xc3\xa9 \\ ' \" \\u{85}\n");
+}
+
 TEST_F(StatusDump, PrintsConnectingForALiveAgentWithoutRelays)
 {
     installTool();

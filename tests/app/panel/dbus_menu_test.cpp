@@ -1,4 +1,5 @@
 #include "exported_items.h"
+#include "private_bus.h"
 #include "menu_rows.h"
 #include "panel/dbus_menu.h"
 #include "qt_printers.h"
@@ -6,6 +7,9 @@
 #include "view/menu_content.h"
 
 #include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +42,9 @@ protected:
     }
 
     std::vector<Intent> m_picked;
-    DBusMenu m_menu{{u"/build/share/icons"_s}, [this](const Intent& action) { m_picked.push_back(action); }};
+    std::chrono::steady_clock::time_point m_now{};
+    DBusMenu m_menu{{u"/build/share/icons"_s}, [this](const Intent& action) { m_picked.push_back(action); },
+                    [this] { return m_now; }};
     std::vector<std::pair<uint, int>> m_layouts;
     std::vector<DBusMenuItemList> m_propertyUpdates;
 };
@@ -114,4 +120,58 @@ TEST_F(DBusMenuTest, AClickRunsTheRowsActionAfterTheCallReturnsAndOnlyForRowsTha
     QCoreApplication::processEvents();
     EXPECT_EQ(m_picked.size(), 2u);
     EXPECT_EQ(m_picked.back(), Intent(intent::ShowLog{}));
+}
+
+TEST_F(DBusMenuTest, TakesAFloodOfClicksOnOneRowForOnePick)
+{
+    m_menu.show(menuFor(1));
+    const int log = idOf(m_menu, u"log"_s);
+    for (int i = 0; i < 1000; ++i)
+        m_menu.Event(log, u"clicked"_s, QDBusVariant(0), 0);
+    m_menu.Event(idOf(m_menu, u"dashboard"_s), u"clicked"_s, QDBusVariant(0), 0);
+    ASSERT_TRUE(waitUntil([this] { return m_picked.size() == 2; }));
+    m_now += DBusMenu::kRepeatedPick;
+    m_menu.Event(log, u"clicked"_s, QDBusVariant(0), 0);
+    ASSERT_TRUE(waitUntil([this] { return m_picked.size() == 3; })) << "a later pick of the same row counts";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_picked, (std::vector<Intent>{intent::ShowLog{}, intent::OpenDashboard{}, intent::ShowLog{}}));
+}
+
+// One call of any panel must not cost the tray its connection: an answer over the bus's size limit would.
+TEST(DBusMenuOnTheBus, AnswersAnHugeRequestWithTheMenuOnceAndGoesOnAnswering)
+{
+    PrivateBus bus;
+    ASSERT_TRUE(bus.running()) << "dbus-daemon must be installed";
+    registerDBusTypes();
+    QDBusConnection tray = bus.connect(u"tray"_s);
+    const QDBusConnection panel = bus.connect(u"panel"_s);
+    DBusMenu menu({}, {});
+    TrayState state = waitingState(1);
+    state.needsYou[0].where = QString(1000, u'w');
+    menu.show(MenuContent::rows(state));
+    ASSERT_TRUE(tray.registerObject(u"/MenuBar"_s, &menu, QDBusConnection::ExportScriptableSlots));
+
+    const auto call = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(tray.baseService(), u"/MenuBar"_s,
+                                                              u"com.canonical.dbusmenu"_s, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = panel.asyncCall(message, 60'000);
+        waitUntil([&] { return pending.isFinished(); }, std::chrono::seconds(60));
+        return pending.reply();
+    };
+    const std::vector<MenuRow> rows = MenuContent::rows(state);
+    const auto sessionRow = std::find_if(rows.begin(), rows.end(), [](const MenuRow& r) { return r.id.startsWith(u"needs:"_s); });
+    ASSERT_NE(sessionRow, rows.end());
+    const int session = itemIdOf(menu.exported(), sessionRow->id);
+    const QDBusMessage flood = call(u"GetGroupProperties"_s,
+                                    {QVariant::fromValue(QList<int>(1'200'000, session)),
+                                     QVariant::fromValue(QStringList(100'000, u"label"_s))});
+    ASSERT_EQ(flood.type(), QDBusMessage::ReplyMessage) << flood.errorMessage().toStdString();
+    const DBusMenuItemList items = qdbus_cast<DBusMenuItemList>(flood.arguments().value(0));
+    ASSERT_EQ(items.size(), 1) << "each item once";
+    EXPECT_EQ(items.front().properties.keys(), QStringList{u"label"_s});
+
+    EXPECT_TRUE(tray.isConnected());
+    const QDBusMessage layout = call(u"GetLayout"_s, {0, -1, QStringList()});
+    EXPECT_EQ(layout.type(), QDBusMessage::ReplyMessage) << "and answers the next call";
 }

@@ -1,6 +1,7 @@
 #include "menu_rows.h"
 #include "qt_printers.h"
 #include "view/menu_content.h"
+#include "view/texts.h"
 
 #include <QLocale>
 #include <QSet>
@@ -197,4 +198,35 @@ TEST(MenuContent, SpeaksGermanButLeavesTheAgentsOwnLinesAsTheyAre)
         u"text:Stopping\u2026"_s, u"---"_s, u"text:Braucht dich"_s, u"button:coder \u00b7 repo-a"_s, u"---"_s,
         u"button:Kivo pausieren"_s, u"button:Dashboard \u00f6ffnen"_s, u"button:Protokoll anzeigen"_s,
         u"[x] Benachrichtigen"_s, u"[ ] Beim Anmelden \u00f6ffnen"_s, u"---"_s, u"button:Kivo Bar beenden (Ctrl+Q)"_s}));
+}
+
+// Texts from the agent's files and the release manifests are bounded, keep their differences, and cannot
+// turn the direction of what follows them: no row holds a control character or a direction mark.
+TEST(MenuContent, BoundsTextsFromOutsideAndKeepsThemFromActingOnTheRow)
+{
+    const QString huge = QString(200'000, u'a');
+    TrayState tray = online(1, {u"eu-\u202E1"_s, huge});
+    tray.agentVersion = QString(100'000, u'9');
+    tray.message = u"error:\u0000 \u001b[2J"_s + huge;
+    tray.updateAvailable = u"99.0.0-\u202Eevil\u202C"_s;
+    tray.needsYou = {entry(huge, huge, huge), entry(u"a\u0000b"_s, u"x"_s), entry(u"a\u0000c"_s, u"x"_s),
+                     entry(u"\u202Ecoder"_s, u"repo"_s, u"detail"_s)};
+    const std::vector<MenuRow> rows = rowsOf(tray);
+    const auto actsOnText = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7f && u < 0xa0) || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+    };
+    for (const MenuRow& r : rows) {
+        EXPECT_LE(r.label.size(), 2 * texts::kLineCharacters) << r.id.toStdString();
+        EXPECT_TRUE(std::none_of(r.label.begin(), r.label.end(), actsOnText)) << r.id.toStdString();
+    }
+    const std::vector<QString> lines = shown(rows);
+    const auto has = [&](const QString& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has(u"button:a\uFFFDb \u00b7 x"_s)) << "a NUL neither cuts a label short";
+    EXPECT_TRUE(has(u"button:a\uFFFDc \u00b7 x"_s)) << "nor makes two sessions read alike";
+    EXPECT_TRUE(has(u"button:coder \u00b7 repo \u2014 detail"_s)) << "no mark turns our own separators around";
+    EXPECT_TRUE(has(u"button:Update to Kivo 99.0.0-evil"_s));
+    EXPECT_TRUE(has(u"text:1 device connected \u00b7 Kivo "_s + QString(64, u'9') + u'\u2026'));
+    EXPECT_TRUE(has(u"button:"_s + QString(40, u'a') + u"\u2026 \u00b7 "_s + QString(60, u'a') + u"\u2026 \u2014 "_s
+                    + QString(60, u'a')));
 }

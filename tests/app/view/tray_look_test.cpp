@@ -52,3 +52,10 @@ TEST(TrayLook, ToolTipSaysHowManyWaitAndTheFailureWithTheAgentsTextEscaped)
     EXPECT_EQ(trayLook(tray).toolTipText, u"3 sessions need you\nerror: &lt;b&gt;&amp;"_s + QString(300, u'x'))
         << "the failure line is whole in the tooltip";
 }
+
+TEST(TrayLook, BoundsTheToolTipWhateverTheFailureLine)
+{
+    const TrayState tray{.state = Reach::stopped(), .message = QString(182'045, u'x') + u"\u202E"_s};
+    const TrayLook look = trayLook(tray);
+    EXPECT_EQ(look.toolTipText, QString(1000, u'x') + u'\u2026');
+}
