@@ -120,8 +120,13 @@ QString describe(const Reach& state)
 
 QByteArray statusDumpText(const Service& service)
 {
-    QString out = u"state: "_s + describe(service.state()) + u'\n';
-    if (const std::optional<Status>& status = service.status()) {
+    return statusDumpText(service.state(), service.status());
+}
+
+QByteArray statusDumpText(const Reach& state, const std::optional<Status>& status)
+{
+    QString out = u"state: "_s + describe(state) + u'\n';
+    if (status) {
         out += u"version: "_s + printable(status->version) + u", clients: "_s + QString::number(status->clients)
             + u", relays: "_s + listForm(status->relays.value_or(QStringList())) + u'\n';
         for (const NeedsYou& entry : status->needsYou.value_or(std::vector<NeedsYou>())) {
