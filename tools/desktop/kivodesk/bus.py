@@ -94,6 +94,10 @@ class Bus:
         """Takes a well-known name for this connection; True when it became the primary owner."""
         return self._driver("RequestName", name, 4)[0] == 1  # 4: do not queue
 
+    def reload_config(self):
+        """Makes the bus read its configuration and service folders again."""
+        self._driver("ReloadConfig")
+
     def add_match(self, rule):
         """Asks the bus to deliver messages matching a MatchRule to this connection."""
         self._driver("AddMatch", rule)

@@ -41,6 +41,18 @@ def pid_alive(pid):
         return False
 
 
+def stop_pid(pid, grace=STOP_GRACE):
+    """TERM, then KILL after grace seconds, for a process that is not our child; True once it is gone."""
+    for signum, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, grace)):
+        try:
+            os.kill(pid, signum)
+        except ProcessLookupError:
+            return True
+        if holds_within(lambda: not pid_alive(pid), wait):
+            return True
+    return False
+
+
 class Processes:
     """Starts named processes with their output in LOG_DIR/NAME.log, and stops them, last first."""
 

@@ -2,11 +2,12 @@
 
 import os
 import select
+import shlex
 import shutil
 import tempfile
 
 from .bus import Bus
-from .processes import Processes
+from .processes import Processes, stop_pid
 from .wait import DEFAULT_TIMEOUT, wait_until
 
 # The unprivileged user that runs what refuses to run as root (sway); nobody on Debian.
@@ -24,8 +25,12 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
+  <servicedir>{services}</servicedir>
 </busconfig>
 """
+
+# What a bus-activated program is told to run: the Exec line of its .service file.
+SERVICE_FILE = "[D-BUS Service]\nName={name}\nExec={command}\n"
 
 
 def base_environment(extra=None):
@@ -55,7 +60,7 @@ class Session:
         self.bus_address = None
         self._bus = None
         self.on_close = []
-        for sub in ("runtime", "config", "cache", "data"):
+        for sub in ("runtime", "config", "cache", "data", "bus-services"):
             os.mkdir(self.path(sub), 0o700)
         self.env = base_environment({
             "XDG_RUNTIME_DIR": self.path("runtime"),
@@ -81,12 +86,13 @@ class Session:
         merged = {key: value for key, value in merged.items() if value is not None}
         return self.processes.start(name, argv, env=merged, user=user, pass_fds=pass_fds)
 
-    def start_x(self, screen="1024x768x24", timeout=DEFAULT_TIMEOUT):
-        """Starts Xvfb on a display number it picks itself; sets DISPLAY in the environment."""
+    def start_x(self, screen="1024x768x24", extensions=(), timeout=DEFAULT_TIMEOUT):
+        """Starts Xvfb on a display number it picks itself, with the named extensions turned on; sets DISPLAY."""
         read_end, write_end = os.pipe()
+        switches = [argument for extension in extensions for argument in ("+extension", extension)]
         try:
             process = self.start("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
-                                          "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
+                                          "-nolisten", "tcp", "-noreset", *switches], pass_fds=(write_end,))
         finally:
             os.close(write_end)
         try:
@@ -101,7 +107,10 @@ class Session:
         return self.display
 
     def start_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
-        """Starts a session bus with no service directories; other_users (uids) may connect too."""
+        """Starts a session bus that activates only what add_bus_service put in the session's own service
+        folder, none of the system's; other_users (uids) may connect too.
+
+        Activated programs get the bus's environment: the session's as it is now, DISPLAY included."""
         socket = self.path("bus")
         users = "".join(f'<allow user="{uid}"/>' for uid in other_users)
         if other_users:
@@ -109,7 +118,7 @@ class Session:
             # The other user must reach the socket inside our private folder.
             os.chmod(self.dir, 0o711)
         with open(self.path("bus.conf"), "w", encoding="utf-8") as conf:
-            conf.write(BUS_CONFIG.format(socket=socket, users=users))
+            conf.write(BUS_CONFIG.format(socket=socket, users=users, services=self.path("bus-services")))
         read_end, write_end = os.pipe()
         try:
             process = self.start("bus", ["dbus-daemon", f"--config-file={self.path('bus.conf')}", "--nofork",
@@ -125,6 +134,28 @@ class Session:
         self.bus_address = address
         self.env["DBUS_SESSION_BUS_ADDRESS"] = address
         return address
+
+    def add_bus_service(self, name, argv):
+        """Makes the bus start argv when someone calls name while nobody owns it, as a desktop's services are.
+
+        Works before and after start_bus. What the bus started is stopped with the session."""
+        # The bus runs the program without searching PATH, and splits the Exec line as a shell would,
+        # without expansions.
+        argv = [shutil.which(argv[0]) or argv[0], *argv[1:]]
+        command = " ".join(shlex.quote(argument) for argument in argv)
+        with open(self.path("bus-services", f"{name}.service"), "w", encoding="utf-8") as service:
+            service.write(SERVICE_FILE.format(name=name, command=command))
+        if self.bus_address is not None:
+            self.bus().reload_config()
+        self.on_close.append(lambda: self._stop_activated(name))
+
+    def _stop_activated(self, name):
+        # The bus's child, not ours: found by the name it owns, stopped before the bus goes.
+        if self.bus_address is None or not self.processes.alive("bus"):
+            return
+        pid = self.bus().name_pid(name)
+        if pid:
+            stop_pid(pid)
 
     def bus(self):
         """The harness's own connection to the session bus, opened on first use."""
