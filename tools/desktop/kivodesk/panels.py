@@ -4,8 +4,6 @@ Each panel says what it needs of the session (an X server, other users on the bu
 start() once those are there, and returns from start() only when an app can register with it.
 """
 
-import ctypes
-import ctypes.util
 import glob
 import json
 import os
@@ -13,6 +11,7 @@ import os
 from .session import NOBODY
 from .tray import WATCHER, host_registered
 from .wait import DEFAULT_TIMEOUT, wait_until
+from .xscreen import tray_selection_owner
 
 # The panels draw text with GTK, which wants a UTF-8 locale; the app gets none, as on a fresh machine.
 PANEL_LOCALE = {"LANG": "C.UTF-8"}
@@ -167,31 +166,6 @@ class XEmbedPanel:
     def host_pid(self):
         """The pid of the process that draws the tray."""
         return self.session.processes.pid("trayer")
-
-
-def tray_selection_owner(display, screen=0):
-    """The window that owns _NET_SYSTEM_TRAY_Sn on display (0 when none): the XEmbed tray manager."""
-    xlib = _xlib()
-    handle = xlib.XOpenDisplay(display.encode())
-    if not handle:
-        return 0
-    try:
-        atom = xlib.XInternAtom(handle, f"_NET_SYSTEM_TRAY_S{screen}".encode(), False)
-        return xlib.XGetSelectionOwner(handle, atom)
-    finally:
-        xlib.XCloseDisplay(handle)
-
-
-def _xlib():
-    library = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    library.XOpenDisplay.restype = ctypes.c_void_p
-    library.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    library.XInternAtom.restype = ctypes.c_ulong
-    library.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    library.XGetSelectionOwner.restype = ctypes.c_ulong
-    library.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    library.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    return library
 
 
 def _write(path, text):

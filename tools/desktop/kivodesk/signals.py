@@ -110,11 +110,13 @@ class SignalRecorder(_Listener):
 
 @dataclass
 class Seen:
-    """One message a monitor saw: its type, header fields by name, and body."""
+    """One message a monitor saw: its type, header fields by name, body, and its sender's serial for it
+    (which a reply names as reply_serial)."""
 
     type: str
     fields: dict
     body: tuple
+    serial: int
 
 
 class Monitor(_Listener):
@@ -127,7 +129,7 @@ class Monitor(_Listener):
         super().__init__(bus, "bus-monitor")
 
     def take(self, message, fields):
-        return Seen(message.header.message_type.name, fields, message.body)
+        return Seen(message.header.message_type.name, fields, message.body, message.header.serial)
 
     def messages(self, predicate=lambda seen: True):
         """The messages seen so far for which predicate holds."""
