@@ -1,0 +1,44 @@
+#!/usr/bin/python3
+"""A known-good tray item to compare KivoBar with on the same host: libayatana-appindicator with a GTK menu,
+as most Linux tray apps are made.
+
+usage: control_item.py    (runs until TERM; USR1 swaps its icon, so that a test can find it on screen)
+"""
+
+import signal
+import sys
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+gi.require_version("AyatanaAppIndicator3", "0.1")
+from gi.repository import AyatanaAppIndicator3, GLib, Gtk  # noqa: E402
+
+
+def main():
+    icons = ["dialog-information", "dialog-warning"]
+    indicator = AyatanaAppIndicator3.Indicator.new("kivo-control-item", icons[0],
+                                                    AyatanaAppIndicator3.IndicatorCategory.APPLICATION_STATUS)
+    indicator.set_title("Control item")
+    menu = Gtk.Menu()
+    for label in ("Reachable from your devices", "Pause", "Open the dashboard", "Show the log", None, "Quit"):
+        row = Gtk.SeparatorMenuItem() if label is None else Gtk.MenuItem(label=label)
+        row.set_sensitive(label != "Reachable from your devices")
+        menu.append(row)
+    menu.show_all()
+    indicator.set_menu(menu)
+    indicator.set_status(AyatanaAppIndicator3.IndicatorStatus.ACTIVE)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, Gtk.main_quit)
+
+    def swap_icon():
+        icons.reverse()
+        indicator.set_icon_full(icons[0], "")
+        return GLib.SOURCE_CONTINUE
+
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, swap_icon)
+    Gtk.main()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,13 @@
+"""The desktops people run, brought up in a Session for end-to-end tests: one module per desktop, each a
+host with the panel interface (start, stop, host_pid) and the facts a scenario reads off it."""
+
+from .lxqt import LxqtDesktop
+from .x11_desktop import open_x11_desktop
+from .xfce import XfceDesktop
+
+HOSTS = {host.name: host for host in (XfceDesktop, LxqtDesktop)}
+
+
+def open_host(session, name):
+    """Starts the X server and the bus the named desktop needs in session; returns it, not yet started."""
+    return open_x11_desktop(session, HOSTS[name](session))
