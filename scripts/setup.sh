@@ -25,6 +25,13 @@ private_desktop=(xvfb dbus-daemon haskell-status-notifier-item-utils haskell-gtk
 unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils)
 # The second panel (waybar on a headless sway) and an XEmbed-only tray.
 more_desktops=(sway waybar trayer)
+# The desktops people run, met through a real pointer: XFCE and LXQt (with the themes and platform plugin a
+# session of it has) and their notification servers, GNOME Shell with the AppIndicator extension, Plasma,
+# dunst as a server only the bus starts, and a known-good GTK tray item to compare with.
+desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtplugin lxqt-themes openbox dunst
+  gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme
+  plasma-workspace plasma-desktop kwin-x11 breeze-icon-theme
+  xdotool python3-gi gir1.2-ayatanaappindicator3-0.1)
 # The Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
 # desktop entry and manual page validators.
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
@@ -42,10 +49,13 @@ case $purpose in
       packages+=("${private_desktop[@]}")
     fi
     ;;
-  test) packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${packaging[@]}" "${fuzzing[@]}") ;;
+  test)
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
+      "${fuzzing[@]}")
+    ;;
   all)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${packaging[@]}" "${fuzzing[@]}"
-      "${screenshot[@]}" "${timing[@]}")
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
+      "${fuzzing[@]}" "${screenshot[@]}" "${timing[@]}")
     ;;
 esac
 
