@@ -30,7 +30,7 @@ from kivodesk.hosts import HOSTS, open_host  # noqa: E402
 from kivodesk.logs import warnings_naming  # noqa: E402
 from kivodesk.notifications import INTERFACE as NOTIFICATIONS, NAME as NOTIFICATIONS_NAME, PATH as NOTIFICATIONS_PATH  # noqa: E402,E501
 from kivodesk.on_screen import ItemOnScreen, Screen  # noqa: E402
-from kivodesk.pixels import glyph_contrast  # noqa: E402
+from kivodesk.pixels import Rect, glyph_contrast  # noqa: E402
 from kivodesk.processes import pid_alive  # noqa: E402
 from kivodesk.scenario import run_in_session  # noqa: E402
 from kivodesk.signals import Monitor  # noqa: E402
@@ -291,7 +291,9 @@ class HostScenario:
             self.screen.park_pointer()
         picture, popup = self.menu_picture()
         if self.checks.check("the menu opens while the session waits", popup is not None):
-            self.save_shot(self.screen.grab(popup.rect.union(self.place.rect()).grown(8)))
+            # The menu and the panel's band with the icon, no wider: the bubble may be beside the menu.
+            icon = self.place.rect()
+            self.save_shot(self.screen.grab(popup.rect.union(Rect(icon.x, icon.y - 4, icon.width, icon.height + 8))))
             self.screen.close_popup(popup)
         if self.host.open_button_offset is not None:
             dx, dy = self.host.open_button_offset
