@@ -52,10 +52,6 @@ class Bus:
         """One property's value."""
         return unvariant(self.call(dest, path, "org.freedesktop.DBus.Properties", "Get", "ss", interface, name)[0])
 
-    def get_all(self, dest, path, interface):
-        """Every property of an interface as a dict of values."""
-        return unvariant_dict(self.call(dest, path, "org.freedesktop.DBus.Properties", "GetAll", "s", interface)[0])
-
     def _driver(self, method, *args):
         try:
             return getattr(self.driver, method)(*args)

@@ -2,8 +2,8 @@
 
 Run as `python3 -m kivodesk.notifications --log FILE` with DBUS_SESSION_BUS_ADDRESS set; a test
 starts it through NotificationServer below and reads what the app asked for. The control
-interface io.kivo.Test lets the test make the server emit ActionInvoked or NotificationClosed from
-its own connection, as a real server does when the user clicks.
+interface io.kivo.Test lets the test make the server emit ActionInvoked from its own connection, as a
+real server does when the user clicks.
 """
 
 import argparse
@@ -26,8 +26,7 @@ CONTROL = "io.kivo.Test"
 CAPABILITIES = ["actions", "body", "body-markup"]
 SERVER_INFORMATION = ("kivo-stand-in-notifications", "kivo", "1.0", "1.2")
 
-# NotificationClosed reasons.
-DISMISSED = 2
+# The NotificationClosed reason for a notification closed by a call.
 CLOSED_BY_CALL = 3
 
 
@@ -69,7 +68,7 @@ class Server:
         fields = {field.name: value for field, value in message.header.fields.items()}
         interface, member = fields.get("interface"), fields.get("member")
         methods = {INTERFACE: ("GetCapabilities", "GetServerInformation", "Notify", "CloseNotification"),
-                   CONTROL: ("InvokeAction", "Dismiss")}
+                   CONTROL: ("InvokeAction",)}
         handler = None
         for known, names in methods.items():
             if interface in (known, None) and member in names:
@@ -109,13 +108,6 @@ class Server:
         self.record({"method": "InvokeAction", "id": notification_id, "key": key})
         self.emit("ActionInvoked", "us", notification_id, key)
         return None, ()
-
-    def on_Dismiss(self, notification_id):
-        """Control: the user closed the bubble."""
-        self.record({"method": "Dismiss", "id": notification_id})
-        self.emit("NotificationClosed", "uu", notification_id, DISMISSED)
-        return None, ()
-
 
 def serve(log_path):
     """Owns the name and answers calls until TERM or INT."""
@@ -180,11 +172,6 @@ class NotificationServer:
     def invoke_action(self, notification_id, key="default"):
         """Makes the server emit ActionInvoked(id, key), as when the user picks that action."""
         self.session.bus().call(NAME, PATH, CONTROL, "InvokeAction", "us", notification_id, key)
-
-    def dismiss(self, notification_id):
-        """Makes the server emit NotificationClosed(id, dismissed)."""
-        self.session.bus().call(NAME, PATH, CONTROL, "Dismiss", "u", notification_id)
-
 
 def main():
     parser = argparse.ArgumentParser(description="A stand-in notification server that records every call.")

@@ -103,11 +103,6 @@ class SignalRecorder(_Listener):
         with self.lock:
             self.kept.clear()
 
-    def wait_count(self, member, count, timeout=DEFAULT_TIMEOUT):
-        """Waits until at least count signals of member were recorded; raises Timeout."""
-        return wait_until(lambda: self.count(member) >= count, timeout, f"{count} {member} signal(s)")
-
-
 @dataclass
 class Seen:
     """One message a monitor saw: its type, header fields by name, body, and its sender's serial for it
