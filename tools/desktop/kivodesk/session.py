@@ -26,6 +26,7 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow own="*"/>
   </policy>
   <servicedir>{services}</servicedir>
+  {limits}
 </busconfig>
 """
 
@@ -106,9 +107,10 @@ class Session:
         self.env["DISPLAY"] = self.display
         return self.display
 
-    def start_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
+    def start_bus(self, other_users=(), max_message_size=None, timeout=DEFAULT_TIMEOUT):
         """Starts a session bus that activates only what add_bus_service put in the session's own service
-        folder, none of the system's; other_users (uids) may connect too.
+        folder, none of the system's; other_users (uids) may connect too. A bus given max_message_size (bytes)
+        drops any connection that sends a larger message, as every bus does beyond its own limit.
 
         Activated programs get the bus's environment: the session's as it is now, DISPLAY included."""
         socket = self.path("bus")
@@ -118,7 +120,8 @@ class Session:
             # The other user must reach the socket inside our private folder.
             os.chmod(self.dir, 0o711)
         with open(self.path("bus.conf"), "w", encoding="utf-8") as conf:
-            conf.write(BUS_CONFIG.format(socket=socket, users=users, services=self.path("bus-services")))
+            limits = f'<limit name="max_message_size">{max_message_size}</limit>' if max_message_size else ""
+            conf.write(BUS_CONFIG.format(socket=socket, users=users, services=self.path("bus-services"), limits=limits))
         read_end, write_end = os.pipe()
         try:
             process = self.start("bus", ["dbus-daemon", f"--config-file={self.path('bus.conf')}", "--nofork",
