@@ -4,10 +4,14 @@
 #include "view/app_identity.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -50,6 +54,23 @@ TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
                        .appVersion = QStringLiteral(KIVOBAR_VERSION)},
           TrayController::Platform{*m_loginItem, *m_notifier, m_settings}, view))
 {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    TrayController& controller = *m_controller;
+    m_busService = std::make_unique<TrayBusService>(
+        bus, trayBusAddress(agentHome),
+        TrayBusService::Tray{.rows = [&controller] { return controller.rows(); },
+                             .perform = [&controller](const Intent& intent, const IntentDone& done) {
+                                 controller.perform(intent, done);
+                             }});
+    // After the controller has started, which it does once the event loop runs: no call finds it unready.
+    QTimer::singleShot(0, m_busService.get(), [service = m_busService.get()] {
+        if (const std::optional<QString> refusal = service->start()) {
+            std::fprintf(stderr, "kivobar: launchers and scripts cannot reach this tray on the session bus: %s\n",
+                         qPrintable(*refusal));
+        }
+    });
 }
 
 TrayProcess::~TrayProcess() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fetch/process_http_client.h"
+#include "tray/tray_bus_service.h"
 #include "tray/tray_controller.h"
 
 #include <QSettings>
@@ -14,7 +15,8 @@ class Notifier;
 class TrayView;
 
 /// Everything one tray process runs, whatever shows the tray: the desktop's services, the settings, the
-/// release checks' client, and the controller for this process's agent home. Where they are made.
+/// release checks' client, the controller for this process's agent home, and the service on the session bus
+/// that launchers and scripts reach it by. Where they are made.
 class TrayProcess {
 public:
     /// Call after the application object exists; `view` must outlive it. `agentHome` as
@@ -42,4 +44,5 @@ private:
     QSettings m_settings;
     ProcessHttpClient m_http;
     std::unique_ptr<TrayController> m_controller;
+    std::unique_ptr<TrayBusService> m_busService;
 };
