@@ -21,8 +21,10 @@ ROOMS = {
     "platform": ["platform/"],
     "app/view": ["view/"] + SERVICE_VALUES,
     "app/panel": ["panel/", "view/"] + SERVICE_VALUES,
-    # kivobar prints the state as the tray words it (view/) and as the tray reads the model, which needs no bus.
-    "app/cli": ["cli/", "service/", "platform/", "view/", "tray/read_tray_state.h"],
+    # kivobar prints the state as the tray words it (view/), as the tray reads the model, and with what the
+    # running tray publishes: the parts of tray/ that need no bus.
+    "app/cli": ["cli/", "service/", "platform/", "view/", "tray/read_tray_state.h", "tray/tray_activity.h",
+                "tray/user_folder.h"],
     "app/fetch": ["fetch/", "service/http_client.h"],
     "app/tray": ["tray/", "panel/", "view/", "fetch/", "service/", "platform/"],
     # kivobar-act reaches the running tray as its client, or acts as the tray would when none runs.

@@ -6,6 +6,8 @@
 #include "service/agent_home.h"
 #include "service/service.h"
 #include "tray/read_tray_state.h"
+#include "tray/tray_activity.h"
+#include "tray/user_folder.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -34,12 +36,18 @@ bool outputIsPipe()
     return ::fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
-QByteArray rendering(const Service& service, StatusFormat format)
+// The state as the tray would show it: what the agent home tells, and what the tray running for it publishes.
+TrayState trayState(const Service& service, const ActivityFile& activity)
+{
+    return withActivity(readTrayState(service, {}), activity.read().value_or(TrayActivity()));
+}
+
+QByteArray rendering(const Service& service, const ActivityFile& activity, StatusFormat format)
 {
     switch (format) {
     case StatusFormat::Text: return statusDumpText(service);
-    case StatusFormat::Json: return statusJson(readTrayState(service, {}));
-    case StatusFormat::Waybar: return waybarJson(readTrayState(service, {}));
+    case StatusFormat::Json: return statusJson(trayState(service, activity));
+    case StatusFormat::Waybar: return waybarJson(trayState(service, activity));
     }
     return {};
 }
@@ -107,13 +115,16 @@ int runStatusOutput(int argc, char** argv, const StatusOptions& options)
     if (options.watch)
         StatusWatch::takeOverSignals();
     QCoreApplication application(argc, argv);
-    // No desktop and no network: the model only reads the agent home.
-    Service service(ServiceSetup{.home = agentHomeFromEnvironment()});
+    // No desktop and no network: the model only reads the agent home. A folder for the tray's files that is
+    // missing is not made: then no tray has published anything.
+    const QString home = agentHomeFromEnvironment();
+    Service service(ServiceSetup{.home = home});
+    const ActivityFile activity(options.format == StatusFormat::Text ? std::nullopt : userFolder(false), home);
     if (!options.watch) {
-        writeToStandardOutput(rendering(service, options.format));
+        writeToStandardOutput(rendering(service, activity, options.format));
         return 0;
     }
-    StatusWatch watch([&service, format = options.format] { return rendering(service, format); });
+    StatusWatch watch([&service, &activity, format = options.format] { return rendering(service, activity, format); });
     QObject::connect(&service, &Service::changed, &service, [&watch] { watch.changed(); });
     return QCoreApplication::exec();
 }

@@ -88,6 +88,8 @@ void TrayController::update()
         return;
     m_view.show(trayLook(state), MenuContent::rows(state));
     m_alerts.onWaiting(state.needsYou, state.hasRecord);
+    if (m_platform.shown)
+        m_platform.shown(state);
     const size_t held = std::max(state.needsYou.size(), m_alerts.remembered());
     m_returnMemory = held < m_sessionsHeld;
     m_sessionsHeld = held;

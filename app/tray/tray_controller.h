@@ -29,6 +29,8 @@ public:
         LoginItem& loginItem;
         Notifier& notifier;
         QSettings& settings;  ///< keeps the user's choices across restarts
+        /// Told each state the user sees from now on, once per change; may be empty.
+        std::function<void(const TrayState&)> shown = {};
     };
 
     /// Starts once the event loop runs. What `setup` points to must outlive the controller.

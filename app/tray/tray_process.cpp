@@ -1,6 +1,7 @@
 #include "tray/tray_process.h"
 
 #include "platform/platform.h"
+#include "tray/user_folder.h"
 #include "view/app_identity.h"
 
 #include <QCoreApplication>
@@ -46,13 +47,16 @@ TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
     // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
     // single https request was made, out of the tray for good.
     , m_http(helperPath(u"kivobar-fetch"_s))
+    , m_activityFile(userFolder(true), agentHome)
     , m_controller(std::make_unique<TrayController>(
           ServiceSetup{.home = agentHome,
                        .desktop = m_desktop.get(),
                        .http = &m_http,
                        .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
                        .appVersion = QStringLiteral(KIVOBAR_VERSION)},
-          TrayController::Platform{*m_loginItem, *m_notifier, m_settings}, view))
+          TrayController::Platform{*m_loginItem, *m_notifier, m_settings,
+                                   [this](const TrayState& state) { publish(trayActivity(state)); }},
+          view))
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -73,7 +77,20 @@ TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
     });
 }
 
-TrayProcess::~TrayProcess() = default;
+TrayProcess::~TrayProcess()
+{
+    // Nobody is left to tell what it says.
+    publish({});
+}
+
+void TrayProcess::publish(const TrayActivity& activity)
+{
+    // Written when it reads differently, and once at the start, which also clears what a crashed tray left.
+    if (m_published == activity)
+        return;
+    m_published = activity;
+    m_activityFile.publish(activity);
+}
 
 void TrayProcess::prepareApplication()
 {
