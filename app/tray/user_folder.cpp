@@ -34,7 +34,12 @@ std::optional<ScriptDirectory> userFolder(uint uid, const QString& userHome, con
 std::optional<ScriptDirectory> userFolder(bool make)
 {
     const uid_t uid = ::geteuid();
+    const QString runtimeRoot = u"/run/user"_s;
+    // Where the runtime folder is there, the password database is not read: that look costs a quick
+    // `kivobar --status --json` a good part of its time.
+    if (std::optional<ScriptDirectory> runtime = ScriptDirectory::open(runtimeRoot + u'/' + QString::number(uid), true))
+        return runtime;
     const passwd* entry = ::getpwuid(uid);
-    return userFolder(uint(uid), entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString(),
-                      u"/run/user"_s, make);
+    return userFolder(uint(uid), entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString(), runtimeRoot,
+                      make);
 }
