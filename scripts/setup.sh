@@ -22,7 +22,8 @@ build=(cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-
 run=(qt6-qpa-plugins python3 python3-jeepney)
 # A private X server and session bus with a StatusNotifier watcher and a GTK tray bar.
 private_desktop=(xvfb dbus-daemon haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
-unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils)
+# The JSON that --status --json prints is checked against its schema in docs/.
+unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils python3-jsonschema)
 # The second panel (waybar on a headless sway) and an XEmbed-only tray.
 more_desktops=(sway waybar trayer)
 # The desktops people run, met through a real pointer: XFCE and LXQt (with the themes and platform plugin a
@@ -37,7 +38,8 @@ desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtp
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
 # Fuzzing the decoders with libFuzzer (scripts/fuzz.sh).
 fuzzing=(clang libclang-rt-14-dev)
-screenshot=(x11-utils xdotool imagemagick librsvg2-bin)
+# grim photographs the headless sway that waybar runs on.
+screenshot=(x11-utils xdotool imagemagick librsvg2-bin grim)
 timing=(hyperfine)
 
 packages=("${build[@]}" "${run[@]}")

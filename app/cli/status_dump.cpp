@@ -1,5 +1,6 @@
 #include "cli/status_dump.h"
 
+#include "cli/standard_output.h"
 #include "service/agent_home.h"
 #include "service/service.h"
 
@@ -7,10 +8,8 @@
 
 #include <algorithm>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -64,21 +63,6 @@ QString quoted(const QString& text)
     }
     out += u'"';
     return out;
-}
-
-void writeAll(const QByteArray& bytes)
-{
-    // A closed or broken standard output is not our failure: the dump still ends with status 0.
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n > 0)
-            written += n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return;
-    }
 }
 
 void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
@@ -144,6 +128,7 @@ int runStatusDump(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // No desktop and no network: the dump ends before the event loop could use either.
     const Service service(ServiceSetup{.home = agentHomeFromEnvironment()});
-    writeAll(statusDumpText(service));
+    // A closed or broken standard output is not our failure: the dump still ends with status 0.
+    writeToStandardOutput(statusDumpText(service));
     return 0;
 }

@@ -1,44 +1,27 @@
 #include "tray/instance_lock.h"
 
 #include "service/agent_home.h"
+#include "tray/user_folder.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-constexpr mode_t kOwnerOnly = 0700;
-
-}  // namespace
-
 std::optional<ScriptDirectory> InstanceLock::userDirectory(uint uid, const QString& userHome, const QString& runtimeRoot)
 {
-    if (std::optional<ScriptDirectory> runtime = ScriptDirectory::open(runtimeRoot + u'/' + QString::number(uid), true))
-        return runtime;
-    if (!QDir::isAbsolutePath(userHome))
-        return std::nullopt;
-    const QString cache = userHome + u"/.cache"_s;
-    const QString own = cache + u"/kivobar"_s;
-    ::mkdir(QFile::encodeName(cache).constData(), kOwnerOnly);
-    if (::mkdir(QFile::encodeName(own).constData(), kOwnerOnly) == 0)
-        ::chmod(QFile::encodeName(own).constData(), kOwnerOnly);  // the umask may have taken bits we need
-    return ScriptDirectory::open(own, true);
+    return userFolder(uid, userHome, runtimeRoot, true);
 }
 
 std::optional<ScriptDirectory> InstanceLock::userDirectory()
 {
-    const uid_t uid = ::geteuid();
-    const passwd* entry = ::getpwuid(uid);
-    return userDirectory(uint(uid), entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString());
+    return userFolder(true);
 }
 
 InstanceLock::InstanceLock(const std::optional<ScriptDirectory>& directory, const QString& agentHome)

@@ -22,6 +22,12 @@ struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
 
+void finish(const IntentDone& done)
+{
+    if (done)
+        done({.succeeded = true});
+}
+
 }  // namespace
 
 TrayController::TrayController(ServiceSetup setup, Platform platform, TrayView& view, QObject* parent)
@@ -82,6 +88,8 @@ void TrayController::update()
         return;
     m_view.show(trayLook(state), MenuContent::rows(state));
     m_alerts.onWaiting(state.needsYou, state.hasRecord);
+    if (m_platform.shown)
+        m_platform.shown(state);
     const size_t held = std::max(state.needsYou.size(), m_alerts.remembered());
     m_returnMemory = held < m_sessionsHeld;
     m_sessionsHeld = held;
@@ -93,25 +101,21 @@ TrayState TrayController::currentState() const
     return readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify});
 }
 
+std::vector<MenuRow> TrayController::rows() const
+{
+    return MenuContent::rows(currentState());
+}
+
 void TrayController::trayMissing()
 {
     m_alerts.onTrayMissing();
 }
 
-void TrayController::perform(const Intent& intent)
+void TrayController::perform(const Intent& intent, const IntentDone& done)
 {
-    Service& model = service();
+    if (performOnService(service(), intent, done))
+        return;
     std::visit(Overloaded{
-        [](std::monostate) {},
-        [&model](const intent::SetUp&) { model.setUp(); },
-        [&model](const intent::Install&) { model.install(); },
-        [&model](const intent::Resume&) { model.resume(); },
-        [&model](const intent::Pause&) { model.pause(); },
-        [&model](const intent::Update&) { model.update(); },
-        [&model](const intent::GetBar&) { model.getBar(); },
-        [&model](const intent::OpenDashboard&) { model.openDashboard(); },
-        [&model](const intent::OpenSession& open) { model.open(open.entry); },
-        [&model](const intent::ShowLog&) { model.showLog(); },
         [this](const intent::ToggleAtLogin&) { m_atLogin->set(!m_atLogin->value()); },
         [this](const intent::ToggleNotify&) {
             m_notify = !m_notify;
@@ -123,6 +127,9 @@ void TrayController::perform(const Intent& intent)
             const TrayState state = currentState();
             m_alerts.showStatus(state, MenuContent::rows(state));
         },
+        // The event loop ends once this returns, so whoever asked still hears that it is done.
         [](const intent::Quit&) { QCoreApplication::quit(); },
+        [](const auto&) {},
     }, intent);
+    finish(done);
 }

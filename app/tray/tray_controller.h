@@ -2,6 +2,7 @@
 
 #include "service/service.h"
 #include "tray/alerts.h"
+#include "tray/service_intents.h"
 #include "view/intent.h"
 #include "view/tray_state.h"
 
@@ -28,6 +29,8 @@ public:
         LoginItem& loginItem;
         Notifier& notifier;
         QSettings& settings;  ///< keeps the user's choices across restarts
+        /// Told each state the user sees from now on, once per change; may be empty.
+        std::function<void(const TrayState&)> shown = {};
     };
 
     /// Starts once the event loop runs. What `setup` points to must outlive the controller.
@@ -37,8 +40,12 @@ public:
     /// The one model, made the first time it is asked for and kept for the life of the tray.
     Service& service();
 
-    /// Carries out what the user asked for, however they asked; main thread.
-    void perform(const Intent& intent);
+    /// Carries out what the user asked for, however they asked; main thread. `done`, when given, runs once it
+    /// has ended: when an action of the agent tool finishes, at once for everything else.
+    void perform(const Intent& intent, const IntentDone& done = {});
+
+    /// The menu's rows as they would show now, for deciding what applies.
+    std::vector<MenuRow> rows() const;
 
     /// No panel has shown the tray for a while: tells the user, if they want to be told.
     void trayMissing();

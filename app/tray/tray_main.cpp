@@ -6,6 +6,7 @@
 #include "service/agent_home.h"
 #include "tray/instance_lock.h"
 #include "tray/missing_tray_watch.h"
+#include "tray/remote_tray.h"
 #include "tray/tray_process.h"
 
 #include <QCoreApplication>
@@ -119,6 +120,10 @@ int main(int argc, char** argv)
     if (lock.heldElsewhere()) {
         say(u"already running for the agent home %1%2; not starting another."_s.arg(
             home, lock.holder() ? u" (process %1)"_s.arg(*lock.holder()) : QString()));
+        // Started again from a launcher, most likely because no icon shows: the running tray shows the state.
+        const RemoteTray running(QDBusConnection::sessionBus(), home);
+        if (running.activate().kind != RemoteTray::Answer::Kind::Done)
+            say(u"the running tray did not show its state."_s);
         return 0;
     }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "fetch/process_http_client.h"
+#include "tray/tray_activity.h"
+#include "tray/tray_bus_service.h"
 #include "tray/tray_controller.h"
 
 #include <QSettings>
@@ -14,7 +16,9 @@ class Notifier;
 class TrayView;
 
 /// Everything one tray process runs, whatever shows the tray: the desktop's services, the settings, the
-/// release checks' client, and the controller for this process's agent home. Where they are made.
+/// release checks' client, the controller for this process's agent home, the service on the session bus that
+/// launchers and scripts reach it by, and the file that tells `kivobar --status` what only the tray knows.
+/// Where they are made.
 class TrayProcess {
 public:
     /// Call after the application object exists; `view` must outlive it. `agentHome` as
@@ -36,10 +40,15 @@ public:
     static QString iconThemePath();
 
 private:
+    void publish(const TrayActivity& activity);
+
     std::unique_ptr<Desktop> m_desktop;
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Notifier> m_notifier;
     QSettings m_settings;
     ProcessHttpClient m_http;
+    ActivityFile m_activityFile;
+    std::optional<TrayActivity> m_published;
     std::unique_ptr<TrayController> m_controller;
+    std::unique_ptr<TrayBusService> m_busService;
 };

@@ -187,7 +187,7 @@ TEST_F(OpenTerminal, RemovesTheScriptAndSaysSoWhenTheDesktopHasNoTerminal)
     const auto service = makeService();
     int missing = 0;
     QObject::connect(service.get(), &Service::terminalMissing, [&missing] { ++missing; });
-    service->openTerminal(u"true"_s);
+    EXPECT_FALSE(service->openTerminal(u"true"_s));
     EXPECT_EQ(missing, 1);
     EXPECT_TRUE(m_desktop.started.empty());
     EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());
@@ -195,7 +195,7 @@ TEST_F(OpenTerminal, RemovesTheScriptAndSaysSoWhenTheDesktopHasNoTerminal)
     // A terminal that could not start will never run its script either, but it was there: no signal.
     m_desktop.hasTerminal = true;
     m_desktop.startSucceeds = false;
-    service->openTerminal(u"true"_s);
+    EXPECT_FALSE(service->openTerminal(u"true"_s));
     EXPECT_EQ(missing, 1);
     EXPECT_EQ(m_desktop.started.size(), 1u);
     EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());

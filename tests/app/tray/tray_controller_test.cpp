@@ -143,6 +143,31 @@ TEST_F(TrayControllerTest, CarriesOutWhatARowDoes)
     EXPECT_EQ(m_settings.value(u"notify"_s), false) << "kept for the next start";
 }
 
+TEST_F(TrayControllerTest, TellsWhoAskedHowEachIntentEnded)
+{
+    start();
+    std::vector<std::pair<std::string, StepOutcome>> ended;
+    const auto told = [&ended](std::string what) {
+        return [&ended, what](const StepOutcome& outcome) { ended.emplace_back(what, outcome); };
+    };
+
+    m_bar->perform(intent::Pause{}, told("pause"));
+    EXPECT_TRUE(ended.empty()) << "the tool has not run yet";
+    ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
+    EXPECT_TRUE(ended.back().second.succeeded);
+    EXPECT_FALSE(m_bar->service().busy()) << "told once the menu no longer shows the run";
+
+    m_desktop.hasTerminal = false;
+    m_bar->perform(intent::OpenDashboard{}, told("dashboard"));
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_FALSE(ended.back().second.succeeded);
+    EXPECT_TRUE(ended.back().second.lastLine.contains(u"terminal"_s)) << ended.back().second.lastLine.toStdString();
+
+    m_bar->perform(intent::ToggleNotify{}, told("notify"));
+    ASSERT_EQ(ended.size(), 3u);
+    EXPECT_TRUE(ended.back().second.succeeded);
+}
+
 TEST_F(TrayControllerTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
 {
     writeFile(m_home + u"/bin/kivo"_s, "#!/bin/sh\necho 'error: not signed in'\nexit 1\n", 0755);

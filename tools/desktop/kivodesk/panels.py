@@ -64,17 +64,21 @@ class GtkPanel:
 
 
 class WaybarPanel:
-    """waybar with only its tray on sway's headless backend; waybar owns the watcher itself.
+    """waybar with its tray, and any modules given, on sway's headless backend; waybar owns the watcher itself.
 
     Sway refuses to run as root, so as root sway and waybar run as nobody, with a runtime folder and
-    a home of that user's inside the session, on a bus that lets that user connect.
+    a home of that user's inside the session, on a bus that lets that user connect. The modules' programs
+    then run as nobody too.
     """
 
     name = "waybar"
     needs_x = False
 
-    def __init__(self, session):
+    def __init__(self, session, modules=None, style=""):
+        """modules: waybar module settings by name, shown left of the tray; style: CSS added to the bar's."""
         self.session = session
+        self.modules = modules or {}
+        self.style = style
         self.user = NOBODY if os.getuid() == 0 else None
         self.other_users = (self.user[0],) if self.user else ()
         self.wayland_display = None
@@ -91,8 +95,9 @@ class WaybarPanel:
             if self.user:
                 os.chown(folder, *self.user)
         _write(os.path.join(self.dir, "sway.conf"), SWAY_CONFIG)
-        _write(os.path.join(self.dir, "waybar.json"), json.dumps(WAYBAR_CONFIG))
-        _write(os.path.join(self.dir, "waybar.css"), WAYBAR_STYLE)
+        config = {**WAYBAR_CONFIG, **self.modules, "modules-right": [*self.modules, *WAYBAR_CONFIG["modules-right"]]}
+        _write(os.path.join(self.dir, "waybar.json"), json.dumps(config))
+        _write(os.path.join(self.dir, "waybar.css"), WAYBAR_STYLE + self.style)
 
     def _env(self):
         env = {
@@ -176,9 +181,9 @@ def _write(path, text):
 PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel}
 
 
-def open_desktop(session, panel_name, x_screen="1024x768x24"):
+def open_desktop(session, panel_name, x_screen="1024x768x24", **panel_options):
     """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started."""
-    panel = PANELS[panel_name](session)
+    panel = PANELS[panel_name](session, **panel_options)
     if panel.needs_x:
         session.start_x(x_screen)
     session.start_bus(other_users=panel.other_users)
