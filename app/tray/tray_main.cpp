@@ -7,10 +7,12 @@
 #include "tray/instance_lock.h"
 #include "tray/missing_tray_watch.h"
 #include "tray/remote_tray.h"
+#include "tray/tray_bus_address.h"
 #include "tray/tray_process.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDir>
 #include <QFile>
@@ -100,6 +102,18 @@ void sayNoTray()
         "On GNOME, install the Debian package gnome-shell-extension-appindicator, then enable it in Extensions."_s);
 }
 
+// Says that a tray runs for the home, and has it show the state: started again from a launcher, most
+// likely because no icon shows.
+int alreadyRunning(const QString& home, std::optional<qint64> holder)
+{
+    say(u"already running for the agent home %1%2; not starting another."_s.arg(
+        home, holder ? u" (process %1)"_s.arg(*holder) : QString()));
+    const RemoteTray running(QDBusConnection::sessionBus(), home);
+    if (running.activate().kind != RemoteTray::Answer::Kind::Done)
+        say(u"the running tray did not show its state."_s);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -117,21 +131,23 @@ int main(int argc, char** argv)
                           : u"neither /run/user/%1 nor ~/.cache/kivobar is a folder only this user can reach"_s.arg(
                                 ::geteuid())));
     }
-    if (lock.heldElsewhere()) {
-        say(u"already running for the agent home %1%2; not starting another."_s.arg(
-            home, lock.holder() ? u" (process %1)"_s.arg(*lock.holder()) : QString()));
-        // Started again from a launcher, most likely because no icon shows: the running tray shows the state.
-        const RemoteTray running(QDBusConnection::sessionBus(), home);
-        if (running.activate().kind != RemoteTray::Answer::Kind::Done)
-            say(u"the running tray did not show its state."_s);
-        return 0;
-    }
+    if (lock.heldElsewhere())
+        return alreadyRunning(home, lock.holder());
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         say(u"cannot show the tray: no session bus (%1). Start it from a desktop session, or use "
             "kivobar --status."_s.arg(bus.lastError().message()));
         return 1;
+    }
+    // The home's own name on the session bus is a lock as well, which holds wherever the lock file could not
+    // be taken: whoever owns it is the tray of this home in this session.
+    const QString name = trayBusAddress(home).service;
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed = bus.interface()->registerService(
+        name, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (claimed.isValid() && claimed.value() != QDBusConnectionInterface::ServiceRegistered) {
+        const QDBusReply<uint> holder = bus.interface()->servicePid(name);
+        return alreadyRunning(home, holder.isValid() ? std::optional<qint64>(holder.value()) : std::nullopt);
     }
     PanelTray tray(bus, TrayProcess::iconThemePath(), iconSourceFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     if (const std::optional<QString> refusal = tray.start()) {
