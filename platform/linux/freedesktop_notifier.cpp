@@ -126,18 +126,24 @@ void FreedesktopNotifier::inquire()
         int left = 2;
     };
     auto answers = std::make_shared<Answers>();
-    const auto finish = [this, answers] {
+    // What the answer can speak for: a server that came after the question was sent was not asked.
+    const Id askedFor = m_lastId;
+    const auto finish = [this, answers, askedFor] {
         if (--answers->left > 0)
             return;
         m_inquiring = false;
-        std::deque<std::pair<Id, Notification>> waiting;
-        waiting.swap(m_waiting);
         if (!answers->capabilities) {
-            // No server, or one that does not answer: what waited is not shown.
-            for (const auto& [id, notification] : waiting)
-                forget(id);
+            // No server, or one that does not answer: what waited when the question was sent is not shown.
+            while (!m_waiting.empty() && m_waiting.front().first <= askedFor) {
+                forget(m_waiting.front().first);
+                m_waiting.pop_front();
+            }
+            if (!m_waiting.empty())
+                inquire();
             return;
         }
+        std::deque<std::pair<Id, Notification>> waiting;
+        waiting.swap(m_waiting);
         // The server that answered owns the name now, whether or not its arrival has been heard of yet.
         onOwnerChanged(answers->server);
         m_traits = notificationServerTraits(answers->serverName, *answers->capabilities);
