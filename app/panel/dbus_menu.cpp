@@ -49,25 +49,21 @@ QString DBusMenu::status() const
 void DBusMenu::show(const std::vector<MenuRow>& rows)
 {
     ExportedMenu::Change change = m_menu.update(rows);
-    switch (change.kind) {
-    case ExportedMenu::Change::Kind::None:
+    if (change.kind == ExportedMenu::Change::Kind::None)
         return;
-    case ExportedMenu::Change::Kind::Layout:
+    if (change.kind == ExportedMenu::Change::Kind::Layout)
         Q_EMIT LayoutUpdated(m_menu.revision(), ExportedMenu::kRootId);
+    if (change.updated.empty() && change.removed.empty())
         return;
-    case ExportedMenu::Change::Kind::Properties: {
-        DBusMenuItemList updated;
-        updated.reserve(qsizetype(change.updated.size()));
-        for (auto& [id, properties] : change.updated)
-            updated.append({id, std::move(properties)});
-        DBusMenuItemKeysList removed;
-        removed.reserve(qsizetype(change.removed.size()));
-        for (auto& [id, names] : change.removed)
-            removed.append({id, std::move(names)});
-        Q_EMIT ItemsPropertiesUpdated(updated, removed);
-        return;
-    }
-    }
+    DBusMenuItemList updated;
+    updated.reserve(qsizetype(change.updated.size()));
+    for (auto& [id, properties] : change.updated)
+        updated.append({id, std::move(properties)});
+    DBusMenuItemKeysList removed;
+    removed.reserve(qsizetype(change.removed.size()));
+    for (auto& [id, names] : change.removed)
+        removed.append({id, std::move(names)});
+    Q_EMIT ItemsPropertiesUpdated(updated, removed);
 }
 
 void DBusMenu::refuse(const QString& reason) const

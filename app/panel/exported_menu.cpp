@@ -86,25 +86,30 @@ ExportedMenu::Change ExportedMenu::update(const std::vector<MenuRow>& rows)
         sameLayout = rows[i].id == m_items[i].row.id;
 
     Change change;
+    // What a kept item now shows differently; its row is taken whatever it asks for (another address
+    // behind the same version).
+    const auto compare = [&change](int id, const MenuRow& before, const MenuRow& after) {
+        if (before.looksLike(after))
+            return;
+        auto [updated, removed] = difference(properties(before), properties(after));
+        if (!updated.isEmpty())
+            change.updated.emplace_back(id, std::move(updated));
+        if (!removed.isEmpty())
+            change.removed.emplace_back(id, std::move(removed));
+    };
     if (sameLayout) {
         for (size_t i = 0; i < rows.size(); ++i) {
-            Item& item = m_items[i];
-            if (!item.row.looksLike(rows[i])) {
-                auto [updated, removed] = difference(properties(item.row), properties(rows[i]));
-                if (!updated.isEmpty())
-                    change.updated.emplace_back(item.id, std::move(updated));
-                if (!removed.isEmpty())
-                    change.removed.emplace_back(item.id, std::move(removed));
-            }
-            // What a row does may change while it looks the same (another address behind the same version).
-            item.row = rows[i];
+            compare(m_items[i].id, m_items[i].row, rows[i]);
+            m_items[i].row = rows[i];
         }
         if (!change.updated.empty() || !change.removed.empty())
             change.kind = Change::Kind::Properties;
         return change;
     }
 
-    // Rows came, went or moved: the panel reads the whole layout again, so one new revision says it all.
+    // Rows came, went or moved: the panel reads the layout again under a new revision. GNOME's menu reads
+    // only the items' types with it, and keeps what it knew of the items it had: what changed in those is
+    // told as well, in one property update beside the new layout.
     std::vector<Item> items;
     items.reserve(rows.size());
     QHash<QString, int> ids;
@@ -113,6 +118,8 @@ ExportedMenu::Change ExportedMenu::update(const std::vector<MenuRow>& rows)
         int id = m_idsByRow.value(row.id, 0);
         if (id == 0 || ids.contains(row.id))
             id = m_nextId++;
+        else if (const Item* kept = find(id))
+            compare(id, kept->row, row);
         ids.insert(row.id, id);
         items.push_back({id, row});
     }

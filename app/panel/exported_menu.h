@@ -21,12 +21,13 @@ public:
     };
 
     /// What changed with the last update, as the panel must hear it: nothing, one property update for
-    /// the items listed, or one new layout (rows came, went or moved) that the panel reads whole.
+    /// the items listed, or one new layout (rows came, went or moved), with one property update for the
+    /// items kept from the last layout that now show differently, if any.
     struct Change {
         enum class Kind { None, Properties, Layout };
         Kind kind = Kind::None;
-        std::vector<std::pair<int, QVariantMap>> updated;  ///< Properties: the new values by item id
-        std::vector<std::pair<int, QStringList>> removed;  ///< Properties: names back at their default
+        std::vector<std::pair<int, QVariantMap>> updated;  ///< the new values by item id
+        std::vector<std::pair<int, QStringList>> removed;  ///< names back at their default
 
         friend bool operator==(const Change&, const Change&) = default;
     };

@@ -51,7 +51,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DBusMenuTest, SendsOneSignalPerChangeAndNoneWhenNothingChanged)
+TEST_F(DBusMenuTest, SendsOneSignalOfEachKindAChangeNeedsAndNoneWhenNothingChanged)
 {
     m_menu.show(menuFor(0));
     m_menu.show(menuFor(0));
@@ -62,10 +62,23 @@ TEST_F(DBusMenuTest, SendsOneSignalPerChangeAndNoneWhenNothingChanged)
     EXPECT_EQ(m_layouts.size(), 1u);
     EXPECT_EQ(m_propertyUpdates.size(), 1u) << "many rows changed, one signal";
 
+    // Sessions come and go: a new layout each time, and the rows kept from the last layout that now show
+    // differently (the section's divider and heading) in one property update beside it.
     m_menu.show(menuFor(1000, true));
+    ASSERT_EQ(m_layouts.size(), 2u);
+    ASSERT_EQ(m_propertyUpdates.size(), 2u);
+    const auto shownNow = [this](const DBusMenuItemList& updated) {
+        std::map<int, QVariant> visible;
+        for (const DBusMenuItem& item : updated)
+            visible[item.id] = item.properties.value(u"visible"_s);
+        return visible;
+    };
+    const int divider = idOf(m_menu, u"needs-divider"_s), header = idOf(m_menu, u"needs-header"_s);
+    EXPECT_EQ(shownNow(m_propertyUpdates.back()), (std::map<int, QVariant>{{divider, true}, {header, true}}));
     m_menu.show(menuFor(0, true));
     EXPECT_EQ(m_layouts.size(), 3u);
-    EXPECT_EQ(m_propertyUpdates.size(), 1u);
+    ASSERT_EQ(m_propertyUpdates.size(), 3u);
+    EXPECT_EQ(shownNow(m_propertyUpdates.back()), (std::map<int, QVariant>{{divider, false}, {header, false}}));
 }
 
 TEST_F(DBusMenuTest, ServesTheLayoutAndPropertiesAsAPanelAsksForThem)
