@@ -25,6 +25,12 @@ private_desktop=(xvfb dbus-daemon haskell-status-notifier-item-utils haskell-gtk
 unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils)
 # The second panel (waybar on a headless sway) and an XEmbed-only tray.
 more_desktops=(sway waybar trayer)
+# Whole desktops as people run them, on Xvfb: GNOME Shell with its AppIndicator extension (gjs runs its
+# notification service), KDE Plasma; a known-good libayatana-appindicator item to compare with; and the X
+# tools that tell when a panel is on screen.
+whole_desktops=(gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme
+  plasma-workspace plasma-desktop kwin-x11 breeze-icon-theme
+  python3-gi gir1.2-gtk-3.0 gir1.2-ayatanaappindicator3-0.1 x11-utils xdotool imagemagick)
 # The Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
 # desktop entry and manual page validators.
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
@@ -42,10 +48,13 @@ case $purpose in
       packages+=("${private_desktop[@]}")
     fi
     ;;
-  test) packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${packaging[@]}" "${fuzzing[@]}") ;;
+  test)
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${whole_desktops[@]}" "${packaging[@]}"
+      "${fuzzing[@]}")
+    ;;
   all)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${packaging[@]}" "${fuzzing[@]}"
-      "${screenshot[@]}" "${timing[@]}")
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${whole_desktops[@]}" "${packaging[@]}"
+      "${fuzzing[@]}" "${screenshot[@]}" "${timing[@]}")
     ;;
 esac
 

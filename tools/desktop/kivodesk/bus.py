@@ -52,6 +52,10 @@ class Bus:
         """One property's value."""
         return unvariant(self.call(dest, path, "org.freedesktop.DBus.Properties", "Get", "ss", interface, name)[0])
 
+    def set(self, dest, path, interface, name, signature, value):
+        """Sets one property to value, of D-Bus type signature."""
+        self.call(dest, path, "org.freedesktop.DBus.Properties", "Set", "ssv", interface, name, (signature, value))
+
     def get_all(self, dest, path, interface):
         """Every property of an interface as a dict of values."""
         return unvariant_dict(self.call(dest, path, "org.freedesktop.DBus.Properties", "GetAll", "s", interface)[0])

@@ -10,12 +10,11 @@ import glob
 import json
 import os
 
-from .session import NOBODY
+from .host_user import HostUser
+from .hosts import HOSTS
+from .session import PANEL_LOCALE
 from .tray import WATCHER, host_registered
 from .wait import DEFAULT_TIMEOUT, wait_until
-
-# The panels draw text with GTK, which wants a UTF-8 locale; the app gets none, as on a fresh machine.
-PANEL_LOCALE = {"LANG": "C.UTF-8"}
 
 WAYBAR_CONFIG = {
     "layer": "top",
@@ -76,21 +75,17 @@ class WaybarPanel:
 
     def __init__(self, session):
         self.session = session
-        self.user = NOBODY if os.getuid() == 0 else None
-        self.other_users = (self.user[0],) if self.user else ()
+        self.host_user = HostUser(session, "wayland")
+        self.user = self.host_user.user
+        self.other_users = self.host_user.uids
         self.wayland_display = None
-        self.dir = session.path("wayland")
-        self.runtime = os.path.join(self.dir, "runtime")
-        self.home = os.path.join(self.dir, "home")
+        self.dir = self.host_user.dir
+        self.runtime = self.host_user.runtime
 
     def _prepare(self):
         if os.path.isdir(self.dir):
             return
-        os.mkdir(self.dir, 0o755)
-        for folder in (self.runtime, self.home):
-            os.mkdir(folder, 0o700)
-            if self.user:
-                os.chown(folder, *self.user)
+        self.host_user.prepare()
         _write(os.path.join(self.dir, "sway.conf"), SWAY_CONFIG)
         _write(os.path.join(self.dir, "waybar.json"), json.dumps(WAYBAR_CONFIG))
         _write(os.path.join(self.dir, "waybar.css"), WAYBAR_STYLE)
@@ -98,11 +93,7 @@ class WaybarPanel:
     def _env(self):
         env = {
             **PANEL_LOCALE,
-            "HOME": self.home,
-            "XDG_RUNTIME_DIR": self.runtime,
-            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
-            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
-            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            **self.host_user.env(),
             "WLR_BACKENDS": "headless",
             "WLR_LIBINPUT_NO_DEVICES": "1",
             "WLR_RENDERER": "pixman",
@@ -199,13 +190,16 @@ def _write(path, text):
         out.write(text)
 
 
-PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel}
+PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel, **HOSTS}
 
 
 def open_desktop(session, panel_name, x_screen="1024x768x24"):
-    """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started."""
+    """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started.
+
+    A desktop that wants a screen of its own size or X extensions says so in x_screen and x_extensions.
+    """
     panel = PANELS[panel_name](session)
     if panel.needs_x:
-        session.start_x(x_screen)
+        session.start_x(getattr(panel, "x_screen", x_screen), getattr(panel, "x_extensions", ()))
     session.start_bus(other_users=panel.other_users)
     return panel

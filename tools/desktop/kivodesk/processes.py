@@ -41,6 +41,38 @@ def pid_alive(pid):
         return False
 
 
+def processes_marked(marker):
+    """The pids of the processes whose environment holds the line marker (NAME=VALUE), ourselves excepted."""
+    wanted = marker.encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if wanted in environ.read().split(b"\0") and pid_alive(int(entry)):
+                    pids.append(int(entry))
+        except OSError:
+            continue
+    return pids
+
+
+def stop_pids(pids):
+    """TERM to each pid, then KILL to those still there after the grace period."""
+    for pid in pids:
+        _signal(pid, signal.SIGTERM)
+    if not holds_within(lambda: not any(pid_alive(pid) for pid in pids), STOP_GRACE):
+        for pid in pids:
+            _signal(pid, signal.SIGKILL)
+
+
+def _signal(pid, signum):
+    try:
+        os.kill(pid, signum)
+    except ProcessLookupError:
+        pass
+
+
 class Processes:
     """Starts named processes with their output in LOG_DIR/NAME.log, and stops them, last first."""
 

@@ -6,18 +6,28 @@ import shutil
 import tempfile
 
 from .bus import Bus
-from .processes import Processes
+from .processes import Processes, processes_marked, stop_pids
 from .wait import DEFAULT_TIMEOUT, wait_until
+
+# Panels draw text with GTK or Qt, which want a UTF-8 locale; the app gets none, as on a fresh machine.
+PANEL_LOCALE = {"LANG": "C.UTF-8"}
 
 # The unprivileged user that runs what refuses to run as root (sway); nobody on Debian.
 NOBODY = (65534, 65534)
 
+# The environment variable that marks every process of a session.
+SESSION_MARK = "KIVODESK_SESSION"
+
+# Where a desktop's own session services are described, for the few a host needs activated.
+SYSTEM_SERVICES = "/usr/share/dbus-1/services"
+
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
-  <type>session</type>
+  <type>{kind}</type>
   <listen>unix:path={socket}</listen>
   <auth>EXTERNAL</auth>
+  {service_dir}
   <policy context="default">
     {users}
     <allow send_destination="*" eavesdrop="true"/>
@@ -45,7 +55,8 @@ def base_environment(extra=None):
 
 
 class Session:
-    """Temporary XDG folders, an optional Xvfb and a private dbus-daemon; undone by close()."""
+    """Temporary XDG folders, an optional Xvfb, a private session bus and, for hosts that want one, a private
+    system bus; undone by close()."""
 
     def __init__(self, name="kivo-desktop", keep=False):
         self.dir = tempfile.mkdtemp(prefix=f"{name}.")
@@ -53,11 +64,15 @@ class Session:
         self.processes = Processes(self.dir)
         self.display = None
         self.bus_address = None
+        self.system_bus_address = None
         self._bus = None
         self.on_close = []
         for sub in ("runtime", "config", "cache", "data"):
             os.mkdir(self.path(sub), 0o700)
         self.env = base_environment({
+            # Whatever our processes start inherits this, the bus's activated services too: so close() finds
+            # what a desktop left running, as a session manager would.
+            SESSION_MARK: self.dir,
             "XDG_RUNTIME_DIR": self.path("runtime"),
             "XDG_CONFIG_HOME": self.path("config"),
             "XDG_CACHE_HOME": self.path("cache"),
@@ -81,12 +96,13 @@ class Session:
         merged = {key: value for key, value in merged.items() if value is not None}
         return self.processes.start(name, argv, env=merged, user=user, pass_fds=pass_fds)
 
-    def start_x(self, screen="1024x768x24", timeout=DEFAULT_TIMEOUT):
-        """Starts Xvfb on a display number it picks itself; sets DISPLAY in the environment."""
+    def start_x(self, screen="1024x768x24", extensions=(), timeout=DEFAULT_TIMEOUT):
+        """Starts Xvfb on a display number it picks itself, with extensions (GLX, ...) turned on; sets DISPLAY."""
         read_end, write_end = os.pipe()
+        switches = [arg for extension in extensions for arg in ("+extension", extension)]
         try:
             process = self.start("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
-                                          "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
+                                          "-nolisten", "tcp", "-noreset", *switches], pass_fds=(write_end,))
         finally:
             os.close(write_end)
         try:
@@ -101,19 +117,52 @@ class Session:
         return self.display
 
     def start_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
-        """Starts a session bus with no service directories; other_users (uids) may connect too."""
-        socket = self.path("bus")
+        """Starts the session bus; only the services passed to add_bus_service are activatable on it.
+
+        other_users (uids) may connect too.
+        """
+        os.mkdir(self.path("services"), 0o755)
+        service_dir = f"<servicedir>{self.path('services')}</servicedir>"
+        self.bus_address = self._start_daemon("bus", "session", service_dir, other_users, timeout)
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
+        return self.bus_address
+
+    def start_system_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
+        """Starts a private, permissive system bus with no services; sets DBUS_SYSTEM_BUS_ADDRESS.
+
+        Desktop shells want one to watch logind, accounts and the like; all they find there is that
+        nothing runs, as in a container.
+        """
+        self.system_bus_address = self._start_daemon("system-bus", "system", "", other_users, timeout)
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self.system_bus_address
+        # What the session bus starts must reach it too.
+        if self.bus_address:
+            self.bus().call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                            "UpdateActivationEnvironment", "a{ss}",
+                            {"DBUS_SYSTEM_BUS_ADDRESS": self.system_bus_address})
+        return self.system_bus_address
+
+    def add_bus_service(self, name):
+        """Makes the desktop's own session service NAME (its .service file in SYSTEM_SERVICES) activatable."""
+        link = os.path.join(self.path("services"), f"{name}.service")
+        if not os.path.lexists(link):
+            os.symlink(os.path.join(SYSTEM_SERVICES, f"{name}.service"), link)
+        self.bus().call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig")
+
+    def _start_daemon(self, name, kind, service_dir, other_users, timeout):
+        socket = self.path(name)
         users = "".join(f'<allow user="{uid}"/>' for uid in other_users)
         if other_users:
             users += f'<allow user="{os.getuid()}"/>'
             # The other user must reach the socket inside our private folder.
             os.chmod(self.dir, 0o711)
-        with open(self.path("bus.conf"), "w", encoding="utf-8") as conf:
-            conf.write(BUS_CONFIG.format(socket=socket, users=users))
+        config = self.path(f"{name}.conf")
+        with open(config, "w", encoding="utf-8") as conf:
+            conf.write(BUS_CONFIG.format(kind=kind, socket=socket, service_dir=service_dir, users=users))
         read_end, write_end = os.pipe()
         try:
-            process = self.start("bus", ["dbus-daemon", f"--config-file={self.path('bus.conf')}", "--nofork",
-                                         f"--print-address={write_end}"], pass_fds=(write_end,))
+            process = self.start(name, ["dbus-daemon", f"--config-file={config}", "--nofork",
+                                        f"--print-address={write_end}"], pass_fds=(write_end,))
         finally:
             os.close(write_end)
         try:
@@ -121,9 +170,7 @@ class Session:
         finally:
             os.close(read_end)
         if not address.startswith("unix:"):
-            raise RuntimeError("dbus-daemon did not start")
-        self.bus_address = address
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+            raise RuntimeError(f"dbus-daemon ({kind}) did not start")
         return address
 
     def bus(self):
@@ -148,6 +195,7 @@ class Session:
             self._bus.close()
             self._bus = None
         self.processes.stop_all()
+        stop_pids(processes_marked(f"{SESSION_MARK}={self.dir}"))
         if self.keep:
             print(f"desktop: kept {self.dir}", flush=True)
         else:
