@@ -1,7 +1,7 @@
 // refresh() against the system calls it cannot avoid: the tool test, the status file read and the
 // process probe, on a home whose agent is online.
 #include "online_home.h"
-#include "service.h"
+#include "service/service.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,22 +1,17 @@
 // What the tray does on a 3-second tick, with 0, 100 and 1,000 sessions waiting: a tick where only the
 // record's time moved (refresh, then one comparison of what the user would see) against the decode of
 // the same file alone, and a tick where the user sees a change (the rows and their export as well).
-#include "menu_content.h"
-#include "menu_export.h"
 #include "online_home.h"
-#include "service.h"
-#include "tray_state.h"
+#include "panel/exported_menu.h"
+#include "service/service.h"
+#include "tray/read_tray_state.h"
+#include "view/menu_content.h"
 
 #include <benchmark/benchmark.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-bool isExecutable(const QString&)
-{
-    return true;
-}
 
 void BM_DecodeStatus(benchmark::State& state)
 {
@@ -30,10 +25,10 @@ void BM_TickNothingChanged(benchmark::State& state)
 {
     const OnlineHome home(int(state.range(0)));
     Service service(ServiceSetup{.home = home.dir.path()});
-    const TrayState shown = readTrayState(service, {}, isExecutable);
+    const TrayState shown = readTrayState(service, {});
     for (auto _ : state) {
         service.refresh();
-        const TrayState now = readTrayState(service, {}, isExecutable);
+        const TrayState now = readTrayState(service, {});
         benchmark::DoNotOptimize(now == shown);
     }
 }
@@ -43,15 +38,14 @@ void BM_TickSomethingChanged(benchmark::State& state)
 {
     const OnlineHome home(int(state.range(0)));
     Service service(ServiceSetup{.home = home.dir.path()});
-    const MenuContent content(service.toolPath(), u"https://get.kivo.test"_s);
     ExportedMenu menu;
     bool atLogin = false;
     for (auto _ : state) {
         service.refresh();
         // The toggle flips: one row looks different, all rows are computed and compared.
         atLogin = !atLogin;
-        const TrayState now = readTrayState(service, {.atLogin = atLogin}, isExecutable);
-        benchmark::DoNotOptimize(menu.update(content.rows(now)));
+        const TrayState now = readTrayState(service, {.atLogin = atLogin});
+        benchmark::DoNotOptimize(menu.update(MenuContent::rows(now)));
     }
 }
 BENCHMARK(BM_TickSomethingChanged)->Arg(0)->Arg(100)->Arg(1000);

@@ -1,7 +1,7 @@
 // The menu bar manifest reader on an arbitrary body served with 200. What it takes is a version a menu row
 // can show and an address the desktop may open: a web page, never a file or another application.
 
-#include "release_manifest.h"
+#include "service/release_manifest.h"
 
 #include <QChar>
 

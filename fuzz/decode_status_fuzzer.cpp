@@ -2,7 +2,7 @@
 // file. Besides the sanitizers' findings, the end of the text is checked: whitespace after a document
 // never changes what it decodes to, so a decoder that looks past its input or stops short shows here.
 
-#include "status.h"
+#include "service/status.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The version order on arbitrary texts, given as UTF-8 lines: the first two, or three. Whatever the texts,
 // `newer` must be a strict order: never both ways, never a text newer than itself, and transitive.
 
-#include "version.h"
+#include "service/version.h"
 
 #include <QList>
 #include <QString>

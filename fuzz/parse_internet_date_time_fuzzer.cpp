@@ -1,7 +1,7 @@
 // The timestamp rule on arbitrary text. The rule runs on UTF-16 text here and on the UTF-8 bytes of
 // `updated_at` inside the status decoder; both must come to the same point in time, or to none.
 
-#include "status.h"
+#include "service/status.h"
 
 #include <QString>
 #include <QStringDecoder>

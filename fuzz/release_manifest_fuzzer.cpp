@@ -1,7 +1,7 @@
 // The release manifest reader on an arbitrary body: whatever the endpoint or something in its way sends.
 // A version it takes is one a menu row can show.
 
-#include "release_manifest.h"
+#include "service/release_manifest.h"
 
 #include <QChar>
 

@@ -10,8 +10,12 @@
 struct Notification {
     QString summary;
     QString body;  ///< plain text
-    /// Keys and labels of what the user may pick; the key "default" is a click on the notification itself.
+    /// Keys and labels of the buttons the user may pick.
     QList<std::pair<QString, QString>> actions;
+    /// The key of the button that a click on the notification itself also picks; empty for none.
+    QString clickAction;
+    /// An earlier notification of ours that this one takes the place of, if it still shows; 0 for none.
+    quint64 replaces = 0;
 
     friend bool operator==(const Notification&, const Notification&) = default;
 };
@@ -25,7 +29,8 @@ public:
 
     virtual ~Notifier() = default;
 
-    /// Shows the notification; `onAction` runs on the main thread with the key the user picks, if any.
+    /// Shows the notification; `onAction` runs on the main thread, at most once, with the key of the button
+    /// the user picks (or of the click action, for a click on the notification). Never returns 0.
     virtual Id notify(const Notification& notification, ActionHandler onAction) = 0;
 
     /// Takes the notification away if it still shows; an id that is unknown or gone is ignored.

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "desktop.h"
-#include "login_item.h"
-#include "notifier.h"
+#include "platform/desktop.h"
+#include "platform/login_item.h"
+#include "platform/notifier.h"
 
 #include <QString>
 
@@ -14,5 +14,6 @@ std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& ex
 /// The desktop of this session, as the process environment describes it.
 std::unique_ptr<Desktop> makeDesktop();
 
-/// The desktop's notifications on this session's bus, in the app's name.
-std::unique_ptr<Notifier> makeNotifier();
+/// The desktop's notifications on this session's bus, in the name of the app `appName`, whose desktop entry
+/// and icon are both named `appId`.
+std::unique_ptr<Notifier> makeNotifier(const QString& appId, const QString& appName);

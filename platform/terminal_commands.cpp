@@ -1,4 +1,4 @@
-#include "terminal_commands.h"
+#include "platform/terminal_commands.h"
 
 #include <QDir>
 #include <QFileInfo>

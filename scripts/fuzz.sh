@@ -28,7 +28,7 @@ for corpus in fuzz/corpus/*/; do
     exit 1
   }
   dictionary=()
-  case "$name" in decode_status | *_manifest) dictionary=(-dict=fuzz/json.dict) ;; esac
+  case "$name" in decode_status | status_dump | menu_rows | *_manifest) dictionary=(-dict=fuzz/json.dict) ;; esac
   "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${dictionary[@]}" \
     -artifact_prefix="$work/findings/" "$work/corpus" >"$work/fuzz.log" 2>&1 || {
     tail -n 60 "$work/fuzz.log"

@@ -16,7 +16,7 @@ out=$2
 zoom=${3:-1}
 case $zoom in '' | *[!0-9]* | 0) echo "icon-sheet: ZOOM must be a whole number from 1" >&2; exit 2 ;; esac
 command -v convert >/dev/null || { echo "icon-sheet: convert is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
-tray=$build/app/icons
+tray=$build/app/icons/drawn
 apps=$build/share/icons/hicolor
 font=$(fc-match -f '%{file}' sans 2>/dev/null || true)
 

@@ -22,21 +22,24 @@ build=(cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-
 run=(qt6-qpa-plugins python3 python3-jeepney)
 # A private X server and session bus with a StatusNotifier watcher and a GTK tray bar.
 private_desktop=(xvfb dbus-daemon haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils)
-unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils)
+# The JSON that --status --json prints is checked against its schema in docs/.
+unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils python3-jsonschema)
 # The second panel (waybar on a headless sway) and an XEmbed-only tray.
 more_desktops=(sway waybar trayer)
-# Whole desktops as people run them, on Xvfb: GNOME Shell with its AppIndicator extension (gjs runs its
-# notification service), KDE Plasma; a known-good libayatana-appindicator item to compare with; and the X
-# tools that tell when a panel is on screen.
-whole_desktops=(gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme
+# The desktops people run, met through a real pointer: XFCE and LXQt (with the themes and platform plugin a
+# session of it has) and their notification servers, GNOME Shell with the AppIndicator extension, Plasma,
+# dunst as a server only the bus starts, and a known-good GTK tray item to compare with.
+desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtplugin lxqt-themes openbox dunst
+  gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme
   plasma-workspace plasma-desktop kwin-x11 breeze-icon-theme
-  python3-gi gir1.2-gtk-3.0 gir1.2-ayatanaappindicator3-0.1 x11-utils xdotool imagemagick)
+  xdotool python3-gi gir1.2-ayatanaappindicator3-0.1)
 # The Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
 # desktop entry and manual page validators.
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
 # Fuzzing the decoders with libFuzzer (scripts/fuzz.sh).
 fuzzing=(clang libclang-rt-14-dev)
-screenshot=(x11-utils xdotool imagemagick librsvg2-bin)
+# grim photographs the headless sway that waybar runs on.
+screenshot=(x11-utils xdotool imagemagick librsvg2-bin grim)
 timing=(hyperfine)
 
 packages=("${build[@]}" "${run[@]}")
@@ -49,11 +52,11 @@ case $purpose in
     fi
     ;;
   test)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${whole_desktops[@]}" "${packaging[@]}"
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
       "${fuzzing[@]}")
     ;;
   all)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${whole_desktops[@]}" "${packaging[@]}"
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
       "${fuzzing[@]}" "${screenshot[@]}" "${timing[@]}")
     ;;
 esac

@@ -1,4 +1,4 @@
-#include "json_reader.h"
+#include "service/json_reader.h"
 
 #include <QStringDecoder>
 

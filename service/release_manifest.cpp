@@ -1,7 +1,7 @@
 // The two manifests of the release endpoint, read from what the network brought back. Anything that
 // is not exactly what is expected counts as no manifest at all.
 
-#include "release_manifest.h"
+#include "service/release_manifest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http_client.h"
+#include "service/http_client.h"
 
 #include <QByteArray>
 #include <QString>

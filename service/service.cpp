@@ -1,4 +1,4 @@
-#include "service.h"
+#include "service/service.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,7 +129,8 @@ void Service::startTimers()
 
 void Service::refresh()
 {
-    if (!isExecutableFile(m_toolFile.constData())) {
+    m_toolInstalled = isExecutableFile(m_toolFile.constData());
+    if (!m_toolInstalled) {
         setState(Reach::notSetUp());
         return;
     }

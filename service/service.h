@@ -1,9 +1,10 @@
 #pragma once
 
-#include "reach.h"
-#include "release_manifest.h"
-#include "status.h"
-#include "steps.h"
+#include "service/reach.h"
+#include "service/release_manifest.h"
+#include "service/status.h"
+#include "service/step_process.h"
+#include "service/steps.h"
 
 #include <QObject>
 #include <QUrl>
@@ -54,6 +55,8 @@ public:
     const QString& home() const { return m_home; }
     QString toolPath() const;
     QString logPath() const;
+    /// Whether the agent tool was there to run at the last refresh.
+    bool toolInstalled() const { return m_toolInstalled; }
 
     /// `latest` when it names a later release than the running agent's; otherwise empty.
     std::optional<QString> updateAvailable() const;
@@ -66,18 +69,39 @@ public:
     /// Fetches the menu bar manifest into `barUpdate` when it names a newer app; `done` as above.
     void checkBar(std::function<void()> done = {});
 
+    /// What runs on the main thread once a run of steps has ended: how it ended, with the failing step's
+    /// last line. Never runs once the Service is gone.
+    using RunDone = std::function<void(const StepOutcome& outcome)>;
+
     /// Clears `message`, then runs the steps one after another in the background; see service_steps.cpp.
-    void runSteps(std::vector<Step> steps);
+    void runSteps(std::vector<Step> steps, RunDone done = {});
     /// Approves this computer in the browser, then starts the agent.
-    void setUp();
+    void setUp(RunDone done = {});
+    /// Starts the agent.
+    void resume(RunDone done = {});
+    /// Stops the agent.
+    void pause(RunDone done = {});
+    /// Updates the agent to its newest release.
+    void update(RunDone done = {});
+
+    /// The shell command that downloads and runs the agent's installer, then leaves the user's shell open.
+    QString installCommand() const;
+    /// Runs the installer in a terminal window; false when no terminal window could be opened.
+    bool install();
+    /// Opens the agent's dashboard in a terminal window; false when no terminal window could be opened.
+    bool openDashboard();
+    /// Opens the download page of the newer menu bar app, when one is known; whether that worked is not known.
+    void getBar();
 
     /// Opens a new terminal window that runs the shell command line through a self-deleting script; emits
-    /// `terminalMissing` when the desktop has no terminal to open.
-    void openTerminal(const QString& commandLine);
-    /// Takes the user to a waiting session: its `run` through the agent tool, else its tmux session.
-    void open(const NeedsYou& entry);
-    /// Shows the agent's log in a separate viewer; nothing is checked or reported.
-    void showLog();
+    /// `terminalMissing` when the desktop has no terminal to open. False when no window could be opened.
+    bool openTerminal(const QString& commandLine);
+    /// Takes the user to a waiting session: its `run` through the agent tool, else its tmux session. False
+    /// when the entry names neither, or no terminal window could be opened.
+    bool open(const NeedsYou& entry);
+    /// Shows the agent's log in a separate viewer, else in a terminal; false when neither could be started.
+    /// What the viewer then does is not checked.
+    bool showLog();
 
     /// Publishes a one-line message for the menu (the open-at-login toggle's refusals).
     void setMessage(std::optional<QString> message);
@@ -85,8 +109,8 @@ public:
 Q_SIGNALS:
     /// Emitted right after each assignment to a published property.
     void changed(Service::Property property);
-    /// A run of steps failed at the step with `title`; emitted after `message` holds `line`.
-    void runFailed(const QString& title, const QString& line);
+    /// A run of steps failed at `step`; emitted after `message` holds `line`.
+    void runFailed(const Step& step, const QString& line);
     /// Emitted when a terminal window was asked for and the desktop offers no terminal to open.
     void terminalMissing();
 
@@ -114,6 +138,7 @@ private:
     std::optional<QString> m_message;
 
     QString m_home;
+    bool m_toolInstalled = false;
     QByteArray m_toolFile;    // encoded once: refresh runs every 3 s
     QByteArray m_statusFile;
     QByteArray m_hostFile;

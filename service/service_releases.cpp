@@ -1,10 +1,10 @@
 // The release checks: two small manifests on the release endpoint tell whether a newer agent or a newer
 // menu bar app exists. Every failure ends a check silently and leaves the earlier results in place.
 
-#include "http_client.h"
-#include "release_manifest.h"
-#include "service.h"
-#include "version.h"
+#include "service/http_client.h"
+#include "service/release_manifest.h"
+#include "service/service.h"
+#include "service/version.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 // Running actions as steps of the agent tool, one background thread per run.
 
-#include "service.h"
-#include "step_process.h"
+#include "service/service.h"
+#include "service/step_process.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -24,17 +24,37 @@ void onMainThread(std::function<void()> work)
     QMetaObject::invokeMethod(application, std::move(work), Qt::QueuedConnection);
 }
 
+// What runs when a run has ended, kept on the main thread as a child of the Service: it never runs once the
+// Service is gone, and nothing it holds is copied or destroyed on the worker, which carries only a pointer.
+class RunEnd : public QObject {
+public:
+    RunEnd(Service::RunDone done, QObject* parent) : QObject(parent), m_done(std::move(done)) {}
+
+    static void finish(const QPointer<RunEnd>& end, const StepOutcome& outcome)
+    {
+        if (!end)
+            return;
+        const Service::RunDone done = std::move(end->m_done);
+        delete end.data();
+        done(outcome);
+    }
+
+private:
+    Service::RunDone m_done;
+};
+
 }  // namespace
 
-void Service::runSteps(std::vector<Step> steps)
+void Service::runSteps(std::vector<Step> steps, RunDone done)
 {
     setMessage(std::nullopt);
     const QString tool = toolPath();
     // Created here on the main thread and only ever looked at there: the run may outlive the Service.
     const QPointer<Service> service(this);
-    const QString firstTitle = steps.empty() ? QString() : steps.front().title;
+    const Step first = steps.empty() ? Step() : steps.front();
+    const QPointer<RunEnd> end = done ? new RunEnd(std::move(done), this) : nullptr;
 
-    auto run = [steps = std::move(steps), tool, service]() {
+    auto run = [steps = std::move(steps), tool, service, end]() {
         for (const Step& step : steps) {
             onMainThread([service, title = step.title]() {
                 if (service)
@@ -42,22 +62,24 @@ void Service::runSteps(std::vector<Step> steps)
             });
             StepOutcome outcome = runStep(tool, step.arguments);
             if (!outcome.succeeded) {
-                onMainThread([service, title = step.title, line = std::move(outcome.lastLine)]() {
+                onMainThread([service, step, line = std::move(outcome.lastLine), end]() {
                     if (!service)
                         return;
                     service->setBusy(std::nullopt);
                     service->setMessage(line);
-                    Q_EMIT service->runFailed(title, line);
+                    Q_EMIT service->runFailed(step, line);
                     service->refresh();
+                    RunEnd::finish(end, {.succeeded = false, .lastLine = line});
                 });
                 return;
             }
         }
-        onMainThread([service]() {
+        onMainThread([service, end]() {
             if (!service)
                 return;
             service->setBusy(std::nullopt);
             service->refresh();
+            RunEnd::finish(end, {.succeeded = true});
         });
     };
 
@@ -67,18 +89,34 @@ void Service::runSteps(std::vector<Step> steps)
         std::thread(std::move(run)).detach();
     } catch (const std::system_error& error) {
         const QString line = u"Couldn't start the steps: "_s + QString::fromLocal8Bit(error.what());
-        onMainThread([service, firstTitle, line]() {
+        onMainThread([service, first, line, end]() {
             if (!service)
                 return;
             service->setBusy(std::nullopt);
             service->setMessage(line);
-            Q_EMIT service->runFailed(firstTitle, line);
+            Q_EMIT service->runFailed(first, line);
             service->refresh();
+            RunEnd::finish(end, {.succeeded = false, .lastLine = line});
         });
     }
 }
 
-void Service::setUp()
+void Service::setUp(RunDone done)
 {
-    runSteps(setUpSteps());
+    runSteps(setUpSteps(), std::move(done));
+}
+
+void Service::resume(RunDone done)
+{
+    runSteps({resumeStep()}, std::move(done));
+}
+
+void Service::pause(RunDone done)
+{
+    runSteps({pauseStep()}, std::move(done));
+}
+
+void Service::update(RunDone done)
+{
+    runSteps({updateStep()}, std::move(done));
 }

@@ -1,4 +1,4 @@
-#include "shell_quote.h"
+#include "service/shell_quote.h"
 
 using namespace Qt::StringLiterals;
 

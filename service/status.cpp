@@ -1,6 +1,6 @@
-#include "status.h"
+#include "service/status.h"
 
-#include "json_reader.h"
+#include "service/json_reader.h"
 
 #include <QHashFunctions>
 

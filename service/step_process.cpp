@@ -1,4 +1,4 @@
-#include "step_process.h"
+#include "service/step_process.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -5,7 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-/// What one run of the agent tool came to: whether it succeeded, and the line to show if it did not.
+/// What one run of the agent tool, or a run of steps that stops at the first failure, came to: whether it
+/// succeeded, and the line to show if it did not.
 struct StepOutcome {
     bool succeeded = false;
     QString lastLine;

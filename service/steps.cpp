@@ -1,6 +1,6 @@
-#include "steps.h"
+#include "service/steps.h"
 
-#include "platform_texts.h"
+#include "platform/platform_texts.h"
 
 using namespace Qt::StringLiterals;
 

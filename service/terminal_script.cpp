@@ -2,7 +2,7 @@
 // executed as this user by a process that opens it by its path later, so no other user may get a chance
 // to read it, change it, or put another file in its place.
 
-#include "terminal_script.h"
+#include "service/terminal_script.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "version.h"
+#include "service/version.h"
 
 #include <QList>
 #include <QStringView>

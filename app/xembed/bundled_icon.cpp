@@ -1,4 +1,4 @@
-#include "bundled_icon.h"
+#include "xembed/bundled_icon.h"
 
 #include <QDir>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "menu_renderer.h"
+#include "xembed/menu_renderer.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -77,7 +77,7 @@ void MenuRenderer::apply(QAction& action, const MenuRow& row) const
     const QString text = divider ? QString() : actionText(row.label);
     if (action.text() != text)
         action.setText(text);
-    const bool enabled = row.enabled && (row.kind == MenuRow::Kind::Button || row.kind == MenuRow::Kind::Toggle);
+    const bool enabled = row.pickable();
     const bool checkable = row.kind == MenuRow::Kind::Toggle;
     if (action.isCheckable() != checkable)
         action.setCheckable(checkable);
@@ -112,9 +112,9 @@ void MenuRenderer::trigger(const QString& id)
     // compares with that and puts the check mark back when the model did not follow the pick.
     if (found->action->isCheckable())
         found->row.checked = found->action->isChecked();
-    // A copy: the action may make the model change, and a render in the middle must not destroy it
+    // A copy: what it asks for may make the model change, and a render in the middle must not destroy it
     // while it is handed on.
-    const MenuAction action = found->row.action;
-    if (m_onPick && !std::holds_alternative<std::monostate>(action))
-        m_onPick(action);
+    const MenuRow row = found->row;
+    if (m_onPick && row.shown && row.pickable())
+        m_onPick(row.intent);
 }

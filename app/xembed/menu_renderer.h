@@ -1,6 +1,6 @@
 #pragma once
 
-#include "menu_row.h"
+#include "view/menu_row.h"
 
 #include <QHash>
 #include <QString>
@@ -16,7 +16,7 @@ class QMenu;
 /// that an open menu does not flicker.
 class MenuRenderer {
 public:
-    using PickHandler = std::function<void(const MenuAction&)>;
+    using PickHandler = std::function<void(const Intent&)>;
 
     /// Takes over the actions of `menu`, which must outlive the renderer and hold no other actions;
     /// `onPick` runs with what a picked row does.

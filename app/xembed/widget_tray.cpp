@@ -1,10 +1,10 @@
-#include "widget_tray.h"
+#include "xembed/widget_tray.h"
 
-#include "bundled_icon.h"
+#include "xembed/bundled_icon.h"
 
 using namespace Qt::StringLiterals;
 
-WidgetTray::WidgetTray() : m_renderer(m_menu, [this](const MenuAction& action) { picked(action); })
+WidgetTray::WidgetTray() : m_renderer(m_menu, [this](const Intent& action) { picked(action); })
 {
     m_icon.setContextMenu(&m_menu);
 }

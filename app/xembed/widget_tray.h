@@ -1,7 +1,7 @@
 #pragma once
 
-#include "menu_renderer.h"
-#include "tray_view.h"
+#include "view/tray_view.h"
+#include "xembed/menu_renderer.h"
 
 #include <QMenu>
 #include <QSystemTrayIcon>

@@ -2,10 +2,10 @@
 // resident tray process becomes this program when no panel of the newer kind turned up and such a
 // tray is there; `kivobar-xembed --probe` answers whether one is (exit status 0) or not (1).
 
-#include "tray_app.h"
-#include "widget_tray.h"
-
-#include "agent_home.h"
+#include "service/agent_home.h"
+#include "tray/tray_process.h"
+#include "view/app_identity.h"
+#include "xembed/widget_tray.h"
 
 #include <QApplication>
 #include <QDir>
@@ -40,11 +40,11 @@ int main(int argc, char** argv)
     if (argc == 2 && std::strcmp(argv[1], "--probe") == 0)
         return QSystemTrayIcon::isSystemTrayAvailable() ? 0 : 1;
     keepInheritedDescriptorsToOurselves();
-    TrayApp::prepareApplication();
+    TrayProcess::prepareApplication();
     // The menu is the only widget, and closing it must not end the app.
     QApplication::setQuitOnLastWindowClosed(false);
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.kivo.KivoBar"));
+    QGuiApplication::setDesktopFileName(kAppId);
     WidgetTray tray;
-    TrayApp app(tray, QDir(agentHomeFromEnvironment()).absolutePath());
+    TrayProcess app(tray, QDir(agentHomeFromEnvironment()).absolutePath());
     return QApplication::exec();
 }

@@ -1,11 +1,14 @@
-#include "freedesktop_notifier.h"
+#include "platform/linux/freedesktop_notifier.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -14,12 +17,17 @@ namespace {
 const QString kService = u"org.freedesktop.Notifications"_s;
 const QString kPath = u"/org/freedesktop/Notifications"_s;
 const QString kInterface = u"org.freedesktop.Notifications"_s;
+const QString kDefaultKey = u"default"_s;
 
-QDBusMessage call(const QString& method)
+// Servers that draw the "default" action as a button of its own, beside the others.
+const QStringList kServersWithDefaultButton = {u"xfce"_s, u"lxqt"_s};
+
+QDBusMessage call(const QString& method, bool startServer)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-    // With no notification service, nothing is started just for us.
-    message.setAutoStartService(false);
+    // Some sessions start their notification server only when it is first called (dunst, mako); nothing
+    // is started just to close a notification.
+    message.setAutoStartService(startServer);
     return message;
 }
 
@@ -31,6 +39,34 @@ QString escaped(const QString& text)
 
 }  // namespace
 
+NotificationServerTraits notificationServerTraits(const QString& serverName, const QStringList& capabilities)
+{
+    const bool defaultIsButton = std::any_of(kServersWithDefaultButton.begin(), kServersWithDefaultButton.end(),
+        [&](const QString& name) { return serverName.contains(name, Qt::CaseInsensitive); });
+    return {.actions = capabilities.contains(u"actions"_s),
+            .bodyMarkup = capabilities.contains(u"body-markup"_s),
+            .defaultIsButton = defaultIsButton};
+}
+
+QStringList wireActions(const Notification& notification, const NotificationServerTraits& server)
+{
+    QStringList wire;
+    if (!server.actions)
+        return wire;
+    const auto click = std::find_if(notification.actions.begin(), notification.actions.end(),
+                                    [&](const auto& action) { return action.first == notification.clickAction; });
+    const bool hasClick = !notification.clickAction.isEmpty() && click != notification.actions.end();
+    if (hasClick)
+        wire << kDefaultKey << click->second;
+    for (const auto& [key, label] : notification.actions) {
+        if (server.defaultIsButton && hasClick && key == notification.clickAction)
+            continue;
+        if (key != kDefaultKey)
+            wire << key << label;
+    }
+    return wire;
+}
+
 FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QString appName, QString desktopEntry, QString icon,
                                          QObject* parent)
     : QObject(parent)
@@ -38,91 +74,198 @@ FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QString appName, Q
     , m_appName(std::move(appName))
     , m_desktopEntry(std::move(desktopEntry))
     , m_icon(std::move(icon))
+    , m_ownerWatch(new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this))
 {
-    m_bus.connect(kService, kPath, kInterface, u"ActionInvoked"_s, this, SLOT(onActionInvoked(uint,QString)));
+    connect(m_ownerWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) { onOwnerChanged(owner); });
+    m_bus.connect(kService, kPath, kInterface, u"ActionInvoked"_s, this,
+                  SLOT(onActionInvoked(uint,QString,QDBusMessage)));
     m_bus.connect(kService, kPath, kInterface, u"NotificationClosed"_s, this,
-                  SLOT(onNotificationClosed(uint,uint)));
-    askCapabilities();
+                  SLOT(onNotificationClosed(uint,uint,QDBusMessage)));
 }
 
-void FreedesktopNotifier::askCapabilities()
+void FreedesktopNotifier::onOwnerChanged(const QString& owner)
 {
-    auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call(u"GetCapabilities"_s)), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* answered) {
-        answered->deleteLater();
-        const QDBusPendingReply<QStringList> reply = *answered;
-        if (reply.isValid())
-            m_bodyMarkup = reply.value().contains(u"body-markup"_s);
-    });
+    if (owner == m_owner)
+        return;
+    // A new server counts its ids afresh: ours of the old one would name other apps' notifications.
+    // Those not yet shown stay: they wait for a server, or their answer will say which server took them.
+    m_owner = owner;
+    m_traits.reset();
+    for (const Id id : std::as_const(m_byServerId))
+        m_shown.remove(id);
+    m_byServerId.clear();
 }
 
 Notifier::Id FreedesktopNotifier::notify(const Notification& notification, ActionHandler onAction)
 {
     const Id id = ++m_lastId;
-    m_shown.insert(id, {0, std::move(onAction)});
+    m_shown.insert(id, {.onAction = std::move(onAction)});
+    if (m_traits) {
+        send(id, notification);
+        return id;
+    }
+    m_waiting.emplace_back(id, notification);
+    if (m_waiting.size() > kMaxWaiting) {
+        forget(m_waiting.front().first);
+        m_waiting.pop_front();
+    }
+    inquire();
+    return id;
+}
 
-    QStringList actions;
-    for (const auto& [key, label] : notification.actions)
-        actions << key << label;
+void FreedesktopNotifier::inquire()
+{
+    if (m_inquiring)
+        return;
+    m_inquiring = true;
+    struct Answers {
+        QString serverName;
+        std::optional<QStringList> capabilities;
+        QString server;
+        int left = 2;
+    };
+    auto answers = std::make_shared<Answers>();
+    const auto finish = [this, answers] {
+        if (--answers->left > 0)
+            return;
+        m_inquiring = false;
+        std::deque<std::pair<Id, Notification>> waiting;
+        waiting.swap(m_waiting);
+        if (!answers->capabilities) {
+            // No server, or one that does not answer: what waited is not shown.
+            for (const auto& [id, notification] : waiting)
+                forget(id);
+            return;
+        }
+        // The server that answered owns the name now, whether or not its arrival has been heard of yet.
+        onOwnerChanged(answers->server);
+        m_traits = notificationServerTraits(answers->serverName, *answers->capabilities);
+        for (const auto& [id, notification] : waiting) {
+            if (m_shown.contains(id))
+                send(id, notification);
+        }
+    };
+    auto* information = new QDBusPendingCallWatcher(m_bus.asyncCall(call(u"GetServerInformation"_s, true)), this);
+    connect(information, &QDBusPendingCallWatcher::finished, this, [answers, finish](QDBusPendingCallWatcher* answered) {
+        answered->deleteLater();
+        const QDBusPendingReply<QString, QString, QString, QString> reply = *answered;
+        if (reply.isValid())
+            answers->serverName = reply.argumentAt<0>();
+        finish();
+    });
+    auto* capabilities = new QDBusPendingCallWatcher(m_bus.asyncCall(call(u"GetCapabilities"_s, true)), this);
+    connect(capabilities, &QDBusPendingCallWatcher::finished, this, [answers, finish](QDBusPendingCallWatcher* answered) {
+        answered->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *answered;
+        if (reply.isValid()) {
+            answers->capabilities = reply.value();
+            answers->server = reply.reply().service();
+        }
+        finish();
+    });
+}
+
+void FreedesktopNotifier::send(Id id, const Notification& notification)
+{
+    uint replaces = 0;
+    const auto earlier = m_shown.constFind(notification.replaces);
+    if (notification.replaces != 0 && notification.replaces != id && earlier != m_shown.cend()
+        && earlier->serverId != 0 && earlier->server == m_owner) {
+        replaces = earlier->serverId;
+        forget(notification.replaces);
+    }
+    const QStringList actions = wireActions(notification, *m_traits);
+    // Looked up after the earlier one is forgotten: removing from a QHash may move its other entries.
+    Shown& entry = m_shown[id];
+    for (qsizetype i = 0; i + 1 < actions.size(); i += 2)
+        entry.keys.insert(actions[i]);
+    entry.clickAction = notification.clickAction;
+
     const QVariantMap hints{{u"desktop-entry"_s, m_desktopEntry}, {u"urgency"_s, QVariant::fromValue(uchar(1))}};
-    QDBusMessage message = call(u"Notify"_s);
-    // A service that reads markup in the body would drop a text with "<" or "&" from the agent.
-    message << m_appName << uint(0) << m_icon << notification.summary
-            << (m_bodyMarkup ? escaped(notification.body) : notification.body) << actions << hints << int(-1);
+    QDBusMessage message = call(u"Notify"_s, true);
+    // A server that reads markup in the body would drop, or act on, a "<" or "&" in a text from the agent.
+    message << m_appName << replaces << m_icon << notification.summary
+            << (m_traits->bodyMarkup ? escaped(notification.body) : notification.body) << actions << hints << int(-1);
     auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, id](QDBusPendingCallWatcher* answered) {
         answered->deleteLater();
         const QDBusPendingReply<uint> reply = *answered;
         const auto shown = m_shown.find(id);
-        if (!reply.isValid() || reply.value() == 0 || shown == m_shown.end()) {
-            m_shown.remove(id);
-            m_closeWhenShown.remove(id);
+        // An answer from a server that has since been replaced names nothing the current one shows.
+        if (!reply.isValid() || reply.value() == 0 || shown == m_shown.end()
+            || reply.reply().service() != m_owner) {
+            forget(id);
             return;
         }
         shown->serverId = reply.value();
+        shown->server = m_owner;
+        // A server may give an id again that it gave before; the newer notification is the one it shows.
+        if (const auto previous = m_byServerId.constFind(shown->serverId); previous != m_byServerId.cend())
+            m_shown.remove(*previous);
         m_byServerId.insert(shown->serverId, id);
         if (m_closeWhenShown.remove(id))
             close(id);
     });
-    return id;
+}
+
+void FreedesktopNotifier::forget(Id id)
+{
+    const auto shown = m_shown.find(id);
+    if (shown == m_shown.end())
+        return;
+    if (shown->serverId != 0 && m_byServerId.value(shown->serverId) == id)
+        m_byServerId.remove(shown->serverId);
+    m_closeWhenShown.remove(id);
+    m_shown.erase(shown);
 }
 
 void FreedesktopNotifier::close(Id id)
 {
-    const auto shown = m_shown.find(id);
-    if (shown == m_shown.end())
+    const auto shown = m_shown.constFind(id);
+    if (shown == m_shown.cend())
         return;
     if (shown->serverId == 0) {
         m_closeWhenShown.insert(id);
         return;
     }
-    m_bus.asyncCall(call(u"CloseNotification"_s) << shown->serverId);
-    m_byServerId.remove(shown->serverId);
-    m_shown.erase(shown);
+    m_bus.asyncCall(call(u"CloseNotification"_s, false) << shown->serverId);
+    forget(id);
 }
 
-void FreedesktopNotifier::onActionInvoked(uint serverId, const QString& key)
+std::optional<Notifier::Id> FreedesktopNotifier::ours(uint serverId, const QDBusMessage& message) const
 {
     const auto id = m_byServerId.constFind(serverId);
-    if (id == m_byServerId.cend())
+    if (id == m_byServerId.cend() || message.service() != m_owner)
+        return std::nullopt;
+    return *id;
+}
+
+void FreedesktopNotifier::onActionInvoked(uint serverId, const QString& key, const QDBusMessage& message)
+{
+    const std::optional<Id> id = ours(serverId, message);
+    if (!id)
         return;
+    Shown& shown = m_shown[*id];
+    // Once: a server, or anyone speaking in its name, may repeat the signal. The notification stays ours
+    // to close, since a server may keep showing it.
+    if (shown.acted || !shown.keys.contains(key))
+        return;
+    shown.acted = true;
     // A copy: the handler may close this very notification.
-    const ActionHandler handler = m_shown.value(*id).onAction;
+    const ActionHandler handler = shown.onAction;
+    const QString picked = key == kDefaultKey ? shown.clickAction : key;
     if (handler)
-        handler(key);
+        handler(picked);
 }
 
-void FreedesktopNotifier::onNotificationClosed(uint serverId, uint)
+void FreedesktopNotifier::onNotificationClosed(uint serverId, uint, const QDBusMessage& message)
 {
-    const auto id = m_byServerId.constFind(serverId);
-    if (id == m_byServerId.cend())
-        return;
-    m_shown.remove(*id);
-    m_byServerId.erase(id);
+    if (const std::optional<Id> id = ours(serverId, message))
+        forget(*id);
 }
 
-std::unique_ptr<Notifier> makeNotifier()
+std::unique_ptr<Notifier> makeNotifier(const QString& appId, const QString& appName)
 {
-    return std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(), u"Kivo Bar"_s,
-                                                 u"io.kivo.KivoBar"_s, u"io.kivo.KivoBar"_s);
+    return std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(), appName, appId, appId);
 }

@@ -1,6 +1,6 @@
-#include "linux_desktop.h"
+#include "platform/linux/linux_desktop.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

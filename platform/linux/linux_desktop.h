@@ -1,7 +1,7 @@
 #pragma once
 
-#include "desktop.h"
-#include "terminal_commands.h"
+#include "platform/desktop.h"
+#include "platform/terminal_commands.h"
 
 #include <QProcessEnvironment>
 

@@ -1,4 +1,4 @@
-#include "platform_texts.h"
+#include "platform/platform_texts.h"
 
 using namespace Qt::StringLiterals;
 

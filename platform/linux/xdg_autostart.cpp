@@ -1,7 +1,7 @@
-#include "linux/xdg_autostart.h"
+#include "platform/linux/xdg_autostart.h"
 
-#include "platform.h"
-#include "terminal_commands.h"
+#include "platform/platform.h"
+#include "platform/terminal_commands.h"
 
 #include <QByteArray>
 #include <QFile>

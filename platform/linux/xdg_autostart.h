@@ -1,6 +1,6 @@
 #pragma once
 
-#include "login_item.h"
+#include "platform/login_item.h"
 
 #include <QProcessEnvironment>
 #include <QString>

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Checks the desktop fixtures that later end-to-end tests stand on: the stand-in notification server
-answers, records and emits as a real one does, and the XEmbed tray (trayer) takes and gives back the
-X tray selection. Each starts, answers and stops on a private X server and session bus.
+answers, records and emits as a real one does, the XEmbed tray (trayer) takes and gives back the
+X tray selection, and the contrast of an icon is measured as WCAG defines it. Each starts, answers and
+stops on a private X server and session bus.
 
 usage: fixtures_test.py
 """
@@ -16,6 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.notifications import INTERFACE, NAME, PATH, NotificationServer  # noqa: E402
 from kivodesk.panels import XEmbedPanel, tray_selection_owner  # noqa: E402
+from kivodesk.pixels import Image, Rect, contrast_ratio, glyph_contrast  # noqa: E402
 from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.signals import SignalRecorder  # noqa: E402
@@ -79,6 +81,25 @@ def xembed_tray(session, checks):
     checks.check("the selection is free once trayer stopped", tray_selection_owner(session.display) == 0)
 
 
+def contrast(checks):
+    """WCAG 2 contrast, and an icon's glyph told from its antialiased edge and the panel around it."""
+    cases = [((0, 0, 0), (255, 255, 255), 21.0), ((0x77, 0x77, 0x77), (255, 255, 255), 4.48),
+             ((0xbe, 0xbe, 0xbe), (0xed, 0xec, 0xeb), 1.58), ((0x35, 0x35, 0x35), (0x35, 0x35, 0x35), 1.0)]
+    for first, second, expected in cases:
+        measured = contrast_ratio(first, second)
+        checks.check(f"#{bytes(first).hex()} against #{bytes(second).hex()} is {expected}:1 ({measured:.2f}:1)",
+                     abs(measured - expected) < 0.01 and contrast_ratio(second, first) == measured)
+    # A thin 4x4 light glyph with a one-pixel grey edge, which has more pixels, on a 16x16 dark panel.
+    panel, edge, glyph = (0x35, 0x35, 0x35), (0x90, 0x90, 0x90), (0xee, 0xee, 0xec)
+    pixels = [glyph if 6 <= x < 10 and 6 <= y < 10 else edge if 5 <= x < 11 and 5 <= y < 11 else panel
+              for y in range(16) for x in range(16)]
+    image = Image(16, 16, b"".join(bytes(pixel) for pixel in pixels), (100, 50))
+    measured = glyph_contrast(image, Rect(104, 54, 8, 8))
+    checks.check(f"an icon's contrast is its glyph's against the panel around it, not its edge's ({measured})",
+                 measured.background == panel and measured.glyph == glyph
+                 and measured.ratio == contrast_ratio(glyph, panel))
+
+
 def main():
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
     if missing:
@@ -92,6 +113,7 @@ def main():
         session.start_bus()
         notification_server(session, checks)
         xembed_tray(session, checks)
+        contrast(checks)
     except (Abort, Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up
         checks.fail(f"the run stopped: {type(error).__name__}: {error}")
     finally:

@@ -17,7 +17,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "desktop"))
 
 from kivodesk.agent import StandInAgent  # noqa: E402
-from kivodesk.app import start_kivobar  # noqa: E402
+from kivodesk.app import RecordingTerminal, start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.notifications import NotificationServer  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
@@ -44,13 +44,6 @@ MANY = 1000
 FAILURE = "error: the relay refused to let go"
 NO_TRAY = "no system tray is running"
 
-# A terminal that runs nothing: it keeps a copy of the script it was given to run, then removes it as the
-# script itself would.
-RECORDING_TERMINAL = """#!/bin/sh
-[ "$1" = -e ] && shift
-cat -- "$1" >> "$0.log" && rm -f -- "$1"
-"""
-
 TOOLS = ["Xvfb", "dbus-daemon", "unshare"]
 HOST_TOOLS = {"gtk": ["status-notifier-watcher", "gtk-sni-tray-standalone"], "waybar": ["sway", "waybar", "setpriv"]}
 
@@ -65,10 +58,7 @@ class TrayScenario:
         self.panel = open_desktop(session, args.host)
         self.bus = session.bus()
         self.notifications = NotificationServer(session)
-        self.terminal = session.path("terminal")
-        with open(self.terminal, "w", encoding="utf-8") as terminal:
-            terminal.write(RECORDING_TERMINAL)
-        os.chmod(self.terminal, 0o755)
+        self.terminal = RecordingTerminal(session)
         self.agent = StandInAgent(self.source, session.path("agent-home"), session.processes.log_path("kivo-tool"))
         self.checks = Checks(f"tray end-to-end on {args.host}", BUDGET, on_fail=self.show_tray)
         self.app = None
@@ -86,21 +76,13 @@ class TrayScenario:
         """Starts kivobar; the item is found later, once it registers."""
         self.item = None
         self.app = start_kivobar(self.session, self.build, home or self.agent.home, name=name,
-                                 env={"TERMINAL": self.terminal, **(env or {})})
+                                 env={"TERMINAL": self.terminal.path, **(env or {})})
         return self.app
 
     def app_log(self, name="kivobar"):
         """What the app wrote on its standard error and output."""
         try:
             with open(self.session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-                return log.read()
-        except FileNotFoundError:
-            return ""
-
-    def terminal_ran(self):
-        """The scripts the recording terminal was given, one after the other."""
-        try:
-            with open(self.terminal + ".log", encoding="utf-8") as log:
                 return log.read()
         except FileNotFoundError:
             return ""
@@ -271,7 +253,7 @@ class TrayScenario:
             self.session_notes = [call["id"] for call in self.notifications.notifications()]
             self.notifications.invoke_action(calls[0]["id"], "open")
             self.checks.eventually("its Open action opens the session in a terminal",
-                                   lambda: "agent --on this watch kivo-7" in self.terminal_ran(), WAIT)
+                                   lambda: "agent --on this watch kivo-7" in self.terminal.ran(), WAIT)
 
     def sessions_leave(self):
         """The sessions go: the icon falls back to the state's own, and their notifications close."""
@@ -315,7 +297,7 @@ class TrayScenario:
             self.checks.fail('clicking "Pause Kivo" to see it fail: there is no such row')
             return
         self.checks.check(f'the menu shows the failure: "{FAILURE}"', self.row_shown(FAILURE))
-        calls = lambda: self.notified("Stopping…")  # noqa: E731
+        calls = lambda: self.notified("Kivo could not be paused")  # noqa: E731
         self.checks.check("a notification says the pause failed, with the same line",
                           holds_within(lambda: calls() and calls()[-1]["body"] == FAILURE, WAIT))
         self.agent.remove("fail-down")

@@ -37,6 +37,15 @@ case $out in
     *) fail "started without a session bus, kivobar printed: $out" ;;
 esac
 
+# An action finds the installed kivobar-act the same way, and with no tray on a bus it decides by itself.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/no-bus" \
+      KIVO_HOME=$tmp/empty-home timeout 60 "$kivobar" pause 2>&1 </dev/null; echo "exit $?")
+[ "$out" = $'kivobar: pause does not apply now (Kivo isn\'t set up on this computer)\nexit 3' ] \
+    || fail "kivobar pause on an empty agent home printed: $out"
+
+schema=$root/usr/share/kivobar/kivobar-status.schema.json
+python3 -m json.tool "$schema" >/dev/null 2>&1 || fail "no JSON schema of --status --json at $schema"
+
 desktop=$root/usr/share/applications/io.kivo.KivoBar.desktop
 metainfo=$root/usr/share/metainfo/io.kivo.KivoBar.metainfo.xml
 out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate $desktop: $out"

@@ -1,4 +1,9 @@
-#include "agent_home.h"
+#include "service/agent_home.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,4 +21,23 @@ TEST(AgentHome, TakesKivoHomeAsItStandsOrFallsBackToDotKivo)
     };
     for (const Case& c : cases)
         EXPECT_EQ(agentHome(c.variable, u"/home/u"_s), c.expected) << c.variable.value_or(u"(unset)"_s).toStdString();
+}
+
+TEST(AgentHome, IsTheSameHomeHoweverItIsSpelled)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"real/.kivo"_s));
+    ASSERT_TRUE(QFile::link(dir.path() + u"/real"_s, dir.path() + u"/link"_s));
+    const QString home = agentHomeIdentity(dir.path() + u"/real/.kivo"_s);
+    const QString spellings[] = {dir.path() + u"/link/.kivo"_s, dir.path() + u"/real/./.kivo/"_s,
+                                 dir.path() + u"/real/x/../.kivo"_s, dir.path() + u"//link//.kivo"_s};
+    for (const QString& spelling : spellings) {
+        EXPECT_EQ(agentHomeIdentity(spelling), home) << spelling.toStdString();
+        EXPECT_EQ(agentHomeKey(spelling), agentHomeKey(home)) << spelling.toStdString();
+    }
+    EXPECT_EQ(agentHomeIdentity(dir.path() + u"/link/not-yet/.kivo"_s), QFileInfo(dir.path()).canonicalFilePath()
+              + u"/real/not-yet/.kivo"_s) << "a home not made yet is resolved as far as it exists";
+    EXPECT_NE(agentHomeKey(dir.path() + u"/real/other"_s), agentHomeKey(home));
+    const QString key = agentHomeKey(home);
+    EXPECT_TRUE(std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }));
 }

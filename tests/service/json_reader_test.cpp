@@ -1,7 +1,6 @@
-#include "json_reader.h"
-#include "status.h"
-
 #include "qt_printers.h"
+#include "service/json_reader.h"
+#include "service/status.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -667,7 +666,6 @@ TEST(JsonReader, DecodesStatusRecordsExactlyAsQJsonDocumentDid)
     EXPECT_GT(comparison.rejected(), 1000);
     EXPECT_LT(comparison.excluded(), comparison.accepted() + comparison.rejected());
 }
-
 
 TEST(JsonReader, PartsFromQJsonDocumentOnlyWhereItShould)
 {

@@ -1,5 +1,6 @@
 #include "processes.h"
-#include "service.h"
+#include "service/service.h"
+#include "status_records.h"
 #include "test_files.h"
 
 #include <QCoreApplication>
@@ -17,28 +18,15 @@ namespace {
 
 constexpr Timestamp kNow = sys_days{2025y / January / 31} + 12h;
 
-QByteArray isoText(Timestamp t)
-{
-    const auto day = floor<days>(t);
-    const year_month_day date{day};
-    const hh_mm_ss time{t - day};
-    return QString::asprintf("%04d-%02u-%02uT%02d:%02d:%02lld.%06lldZ", int(date.year()), unsigned(date.month()),
-                                unsigned(date.day()), int(time.hours().count()), int(time.minutes().count()),
-                                (long long)time.seconds().count(), (long long)time.subseconds().count())
-        .toUtf8();
-}
-
 QByteArray record(qint64 pid, Timestamp updatedAt, const char* relays = R"(["eu-1"])", qint64 clients = 2)
 {
-    return "{\"pid\": " + QByteArray::number(pid) + ", \"name\": \"studio\", \"version\": \"1.4.2\", "
-        + "\"updated_at\": \"" + isoText(updatedAt) + "\", \"relays\": " + relays
-        + ", \"clients\": " + QByteArray::number(clients) + "}";
+    return StatusRecord{.pid = pid, .updatedAt = updatedAt, .relays = QByteArray(relays), .clients = clients}.json();
 }
 
 class Refresh : public testing::Test {
 protected:
     void installTool(int mode = 0755) { writeFile(m_home + u"/bin/kivo"_s, "#!/bin/sh\n", mode); }
-    void writeStatus(const QByteArray& bytes) { writeFile(m_home + u"/run/status.json"_s, bytes); }
+    void writeStatus(const QByteArray& bytes) { writeStatusFile(m_home, bytes); }
     void markSetUp() { writeFile(m_home + u"/host"_s, ""); }
 
     std::unique_ptr<Service> makeService()

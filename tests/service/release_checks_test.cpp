@@ -1,6 +1,7 @@
+#include "fetch/network_http_client.h"
 #include "http_test_server.h"
-#include "network_http_client.h"
-#include "service.h"
+#include "service/service.h"
+#include "status_records.h"
 #include "test_files.h"
 
 #include <QCoreApplication>
@@ -73,13 +74,7 @@ protected:
 
     void writeStatus(const QString& version)
     {
-        const QString updatedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        writeFile(m_home.filePath(u"run/status.json"_s),
-                  u"{\"pid\": %1, \"name\": \"kivo\", \"version\": \"%2\", \"updated_at\": \"%3\", "
-                  "\"relays\": [\"relay-1\"], \"clients\": 0}"_s
-                      .arg(QCoreApplication::applicationPid())
-                      .arg(version, updatedAt)
-                      .toUtf8());
+        writeStatusFile(m_home.path(), StatusRecord{.version = version.toUtf8()}.json());
     }
 
     QTemporaryDir m_home;

@@ -1,6 +1,5 @@
-#include "release_manifest.h"
-
 #include "qt_printers.h"
+#include "service/release_manifest.h"
 
 #include <gtest/gtest.h>
 

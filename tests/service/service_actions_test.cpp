@@ -1,7 +1,8 @@
 #include "fake_desktop.h"
-#include "service.h"
-#include "shell_quote.h"
-#include "terminal_commands.h"
+#include "platform/terminal_commands.h"
+#include "qt_printers.h"
+#include "service/service.h"
+#include "service/shell_quote.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -186,7 +187,7 @@ TEST_F(OpenTerminal, RemovesTheScriptAndSaysSoWhenTheDesktopHasNoTerminal)
     const auto service = makeService();
     int missing = 0;
     QObject::connect(service.get(), &Service::terminalMissing, [&missing] { ++missing; });
-    service->openTerminal(u"true"_s);
+    EXPECT_FALSE(service->openTerminal(u"true"_s));
     EXPECT_EQ(missing, 1);
     EXPECT_TRUE(m_desktop.started.empty());
     EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());
@@ -194,7 +195,7 @@ TEST_F(OpenTerminal, RemovesTheScriptAndSaysSoWhenTheDesktopHasNoTerminal)
     // A terminal that could not start will never run its script either, but it was there: no signal.
     m_desktop.hasTerminal = true;
     m_desktop.startSucceeds = false;
-    service->openTerminal(u"true"_s);
+    EXPECT_FALSE(service->openTerminal(u"true"_s));
     EXPECT_EQ(missing, 1);
     EXPECT_EQ(m_desktop.started.size(), 1u);
     EXPECT_TRUE(QDir(m_scripts.path()).isEmpty());
@@ -268,6 +269,39 @@ TEST_F(ServiceActions, ShowLogFollowsTheLogInATerminalWhenThereIsNoViewer)
     const QString agentHome = home.filePath(u"it's/.kivo"_s);  // neither the log nor its directory exists
     makeService(agentHome)->showLog();
     EXPECT_EQ(onlyCommand(), u"tail -n 200 -F "_s + shellQuote(agentHome + u"/logs/kivod.log"_s));
+}
+
+// What the shell makes of a command line: the words it would run, each on a line of its own.
+QString wordsOf(const QString& commandLine)
+{
+    QProcess shell;
+    shell.start(u"/bin/sh"_s, {u"-c"_s, u"set -- "_s + commandLine + u"; printf '%s\\n' \"$@\""_s});
+    shell.waitForFinished();
+    return QString::fromUtf8(shell.readAllStandardOutput());
+}
+
+TEST_F(ServiceActions, TheDashboardRunsTheToolWhateverItsPathHolds)
+{
+    const QString home = m_scripts.path() + u"/it's $(touch pwned) `x` \"q\" home/.kivo"_s;
+    makeService(home)->openDashboard();
+    EXPECT_EQ(wordsOf(onlyCommand()), home + u"/bin/kivo\n"_s) << "one word: the tool's path, as it is";
+    EXPECT_FALSE(QFile::exists(u"pwned"_s));
+}
+
+TEST_F(ServiceActions, InstallsFromTheRootOfTheDownloadHostAndLeavesTheShellOpen)
+{
+    const auto service = std::make_unique<Service>(ServiceSetup{.home = u"/Users/u/.kivo"_s, .desktop = &m_desktop,
+                                                                .releaseBase = QUrl(u"https://get.kivo.test/releases/"_s),
+                                                                .temporaryDirectory = m_scripts.path()});
+    service->install();
+    const QString command = onlyCommand();
+    EXPECT_EQ(wordsOf(command).toStdString(), "sh\n-c\ncurl -fsSL https://get.kivo.test | sh; exec $SHELL\n");
+}
+
+TEST_F(ServiceActions, GetsTheNewerBarOnlyWhenOneIsKnown)
+{
+    makeService()->getBar();
+    EXPECT_TRUE(m_desktop.opened.empty());
 }
 
 TEST_F(ServiceActions, ShowLogStartsTheDesktopsViewer)

@@ -1,6 +1,5 @@
-#include "service.h"
-#include "step_process.h"
-
+#include "service/service.h"
+#include "service/step_process.h"
 #include "test_files.h"
 
 #include <QCoreApplication>
@@ -10,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -151,6 +151,23 @@ TEST_F(RunSteps, StopsAtTheFirstFailureAndShowsItsLastLine)
     EXPECT_EQ(m_service->message(), u"error: not signed in"_s);
 }
 
+TEST_F(RunSteps, TellsWhoAskedHowTheRunEndedOnceItHasEnded)
+{
+    std::vector<std::string> ended;
+    const auto record = [&](const StepOutcome& outcome) {
+        ended.push_back((outcome.succeeded ? "ok " : "failed ") + outcome.lastLine.toStdString() + " after "
+                        + m_recorder->changes().back());
+    };
+    m_service->runSteps({{u"One…"_s, {u"one"_s}}}, record);
+    m_service->runSteps({{u"Two…"_s, {u"fail"_s}}, {u"Three…"_s, {u"three"_s}}}, record);
+    EXPECT_TRUE(ended.empty()) << "nothing has ended before the steps ran";
+
+    ASSERT_TRUE(waitUntil([&] { return ended.size() == 2; }));
+    std::sort(ended.begin(), ended.end());
+    EXPECT_EQ(ended, (std::vector<std::string>{"failed error: not signed in after refresh", "ok  after refresh"}))
+        << "each is told once, after the refresh that shows the run's end";
+}
+
 TEST_F(RunSteps, ReportsAMissingToolOnTheFirstStep)
 {
     ASSERT_TRUE(QFile::remove(m_home.filePath(u"bin/kivo"_s)));
@@ -189,7 +206,9 @@ TEST_F(RunSteps, OverlappingRunsEachEndOnTheirOwn)
 
 TEST_F(RunSteps, ARunOutlivingItsServiceTouchesNothing)
 {
-    m_service->runSteps({{u"Waiting…"_s, {u"wait"_s, u"gate"_s}}, {u"After…"_s, {u"after"_s}}});
+    bool told = false;
+    m_service->runSteps({{u"Waiting…"_s, {u"wait"_s, u"gate"_s}}, {u"After…"_s, {u"after"_s}}},
+                        [&told](const StepOutcome&) { told = true; });
     ASSERT_TRUE(waitUntil([&] { return m_service->busy() == u"Waiting…"_s; }));
     m_service.reset();
 
@@ -200,6 +219,7 @@ TEST_F(RunSteps, ARunOutlivingItsServiceTouchesNothing)
     bool markerRan = false;
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { markerRan = true; }, Qt::QueuedConnection);
     ASSERT_TRUE(waitUntil([&] { return markerRan; }));
+    EXPECT_FALSE(told) << "whoever asked went with the Service";
 }
 
 TEST_F(RunSteps, SetUpApprovesThisComputerThenStartsTheAgent)
@@ -244,11 +264,11 @@ TEST_F(RunStepsWithStandInAgent, StartsAndStopsTheAgent)
 {
     ASSERT_TRUE(m_service->state().is(Reach::Kind::Stopped));
 
-    m_service->runSteps({{u"Starting…"_s, {u"up"_s}}});
+    m_service->resume();
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Online); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 
-    m_service->runSteps({{u"Stopping…"_s, {u"down"_s}}});
+    m_service->pause();
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Stopped) && !m_service->busy(); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 }

@@ -3,7 +3,7 @@
 // bytes. Output: "-" for a document refused, else the record's fields in a fixed order, texts as the hex
 // of their UTF-8, absent values as "-" and present texts marked by a leading '"'.
 
-#include "status.h"
+#include "service/status.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "status.h"
+#include "service/status.h"
 
 #include <QSet>
 

@@ -1,5 +1,4 @@
-#include "step_process.h"
-
+#include "service/step_process.h"
 #include "test_files.h"
 
 #include <QDir>

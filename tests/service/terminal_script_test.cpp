@@ -1,5 +1,4 @@
-#include "terminal_script.h"
-
+#include "service/terminal_script.h"
 #include "test_files.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "notifier.h"
+#include "platform/notifier.h"
 
 #include <map>
 #include <vector>

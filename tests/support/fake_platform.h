@@ -1,8 +1,8 @@
 #pragma once
 
-#include "http_client.h"
-#include "login_item.h"
+#include "platform/login_item.h"
 #include "qt_printers.h"
+#include "service/http_client.h"
 
 #include <QObject>
 #include <QTimer>

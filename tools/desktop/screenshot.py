@@ -21,7 +21,6 @@ from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.tray import wait_item  # noqa: E402
 from kivodesk.wait import Timeout, wait_until  # noqa: E402
-from kivodesk.xwindows import geometry, visible_windows, x_tool  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "status-notifier-watcher", "gtk-sni-tray-standalone", "xdotool", "xwininfo",
          "import", "convert", "display"]
@@ -34,15 +33,43 @@ class Failed(Exception):
     """The picture cannot be taken; the message says why."""
 
 
+def run(session, argv, timeout=15):
+    """Runs an X tool on the private display; its standard output, or None when it failed."""
+    result = subprocess.run(argv, env=session.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
+                            check=False)
+    return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else None
+
+
+def geometry(session, window):
+    """(width, height, x, y) of a mapped window, or None."""
+    info = run(session, ["xwininfo", "-id", window]) or ""
+    values = {}
+    for line in info.splitlines():
+        key, _, value = line.strip().partition(":")
+        values[key] = value.strip()
+    if values.get("Map State") != "IsViewable":
+        return None
+    try:
+        return (int(values["Width"]), int(values["Height"]), int(values["Absolute upper-left X"]),
+                int(values["Absolute upper-left Y"]))
+    except (KeyError, ValueError):
+        return None
+
+
+def host_windows(session, pid):
+    """The visible windows of the panel's process."""
+    return (run(session, ["xdotool", "search", "--onlyvisible", "--pid", str(pid)]) or "").split()
+
+
 def bar_geometry(session, pid):
     """The panel's bar: its widest window."""
-    shapes = [shape for shape in (geometry(session, window) for window in visible_windows(session, pid)) if shape]
+    shapes = [shape for shape in (geometry(session, window) for window in host_windows(session, pid)) if shape]
     return max(shapes, default=None)
 
 
 def menu_geometry(session, pid, bar):
     """The open menu: a window of the panel's that is taller than the bar, or None."""
-    for window in visible_windows(session, pid):
+    for window in host_windows(session, pid):
         shape = geometry(session, window)
         if shape and shape != bar and shape[1] > bar[1]:
             return shape
@@ -52,8 +79,8 @@ def menu_geometry(session, pid, bar):
 def capture(session, crop, out):
     """Writes the crop of the screen to out; True when import did."""
     width, height, x, y = crop
-    argv = ["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-strip", out]
-    return x_tool(session, argv, 30) is not None
+    return run(session, ["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-strip", out],
+               30) is not None
 
 
 def steady_capture(session, crop, out):
@@ -74,7 +101,7 @@ def paint_background(session):
     """A plain desktop background, so that the menu's edges show."""
     background = session.path("background.png")
     width, height = SCREEN
-    if x_tool(session, ["convert", "-size", f"{width}x{height}", "gradient:#5b7c99-#2b4257", background]) is not None:
+    if run(session, ["convert", "-size", f"{width}x{height}", "gradient:#5b7c99-#2b4257", background]) is not None:
         # display sets the root window and exits with status 1 even when it worked: only the picture tells.
         subprocess.run(["display", "-window", "root", background], env=session.env, stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=10, check=False)
@@ -103,7 +130,7 @@ def take(session, build, source, out):
     # The only icon sits at the bar's right end, a square as high as the bar.
     icon_x, icon_y = bar_x + bar_w - bar_h // 2, bar_y + bar_h // 2
     # gtk-sni-tray opens the item's menu on the right button; the left one asks the app to activate.
-    if x_tool(session, ["xdotool", "mousemove", "--sync", str(icon_x), str(icon_y), "click", "3"]) is None:
+    if run(session, ["xdotool", "mousemove", "--sync", str(icon_x), str(icon_y), "click", "3"]) is None:
         raise Failed("xdotool could not click")
     menu = wait_until(lambda: menu_geometry(session, panel.host_pid(), bar), 10, f"a menu after a click at {icon_x},{icon_y}")
     _, menu_h, menu_x, menu_y = menu

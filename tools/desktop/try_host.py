@@ -4,7 +4,7 @@ and, given a build, KivoBar against the stand-in agent; takes a screenshot, and 
 all running for a look with xdotool, xwininfo or busctl until Ctrl+C. Nothing of the user's own
 desktop is touched, and nothing keeps running afterwards.
 
-usage: try_host.py --host gnome|gnome-bare|plasma [--build BUILD_DIR] [--screenshot OUT.png] [--stay]
+usage: try_host.py --host NAME [--build BUILD_DIR] [--waiting] [--look LOOK] [--screenshot OUT.png] [--stay]
 """
 
 import argparse
@@ -19,13 +19,12 @@ sys.path.insert(0, HERE)
 
 from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
-from kivodesk.hosts import HOSTS  # noqa: E402
-from kivodesk.panels import open_desktop  # noqa: E402
+from kivodesk.hosts import HOSTS, open_host  # noqa: E402
+from kivodesk.on_screen import Screen  # noqa: E402
 from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
-from kivodesk.session import PANEL_LOCALE, Session  # noqa: E402
+from kivodesk.session import Session  # noqa: E402
 from kivodesk.tray import host_registered, wait_item  # noqa: E402
 from kivodesk.wait import Timeout, wait_until  # noqa: E402
-from screenshot import Failed, steady_capture  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 CONTROL_ITEM = os.path.join(HERE, "control_item.py")
@@ -46,7 +45,7 @@ def log_has(session, name, text):
 
 def start_control_item(session, host):
     """Starts the control item; returns once the host's watcher lists it (or, with no tray, once it runs)."""
-    process = session.start("control-item", [CONTROL_ITEM], env={**PANEL_LOCALE, **host.app_env})
+    process = session.start("control-item", [sys.executable, CONTROL_ITEM], env=host.app_env)
     wait_until(lambda: log_has(session, "control-item", "ready"), ITEM_TIMEOUT, "the control item to start")
     if host_registered(session.bus()):
         wait_item(session.bus(), process.pid, ITEM_TIMEOUT)
@@ -72,16 +71,15 @@ def start_app(session, host, build, waiting):
     return app
 
 
-def screenshot(session, host, out):
-    """Writes the whole screen to out, once the host has drawn what changed (two pictures in a row agree)."""
+def screenshot(session, out):
+    """Writes the whole screen to out, once the host has drawn what changed."""
     os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)
-    width, height = (int(size) for size in host.x_screen.split("x")[:2])
-    steady_capture(session, (width, height, 0, 0), out)
+    Screen(session).settled().save(out)
     print(f"try_host: wrote {out}", flush=True)
 
 
 def run(session, args):
-    host = open_desktop(session, args.host)
+    host = open_host(session, args.host)
     began = time.monotonic()
     host.start(START_TIMEOUT)
     print(f"try_host: {args.host} ready in {time.monotonic() - began:.1f} s", flush=True)
@@ -90,8 +88,10 @@ def run(session, args):
     if args.build:
         start_app(session, host, args.build, args.waiting)
         print("try_host: KivoBar is up", flush=True)
+    if args.look:
+        host.set_look(args.look)
     if args.screenshot:
-        screenshot(session, host, args.screenshot)
+        screenshot(session, args.screenshot)
     if args.stay:
         print(f"try_host: DISPLAY={session.display} DBUS_SESSION_BUS_ADDRESS={session.bus_address}\n"
               f"try_host: logs in {session.dir}; Ctrl+C ends it all", flush=True)
@@ -104,6 +104,7 @@ def main():
     parser.add_argument("--host", required=True, choices=sorted(HOSTS))
     parser.add_argument("--build", help="a build folder: also start its app/kivobar against the stand-in agent")
     parser.add_argument("--waiting", action="store_true", help="let the stand-in agent report a waiting session")
+    parser.add_argument("--look", help="switch the panel to this look of the host's (light, dark) first")
     parser.add_argument("--screenshot", metavar="OUT.png", help="write a screenshot of the whole screen here")
     parser.add_argument("--stay", action="store_true", help="keep everything running until Ctrl+C")
     args = parser.parse_args()
@@ -120,7 +121,7 @@ def main():
         return 0
     except Interrupted:
         return 0
-    except (Timeout, Failed, RuntimeError, OSError, subprocess.SubprocessError) as error:
+    except (Timeout, RuntimeError, OSError, subprocess.SubprocessError) as error:
         print(f"try_host: {error}\n{session.logs()}", file=sys.stderr)
         return 1
     finally:

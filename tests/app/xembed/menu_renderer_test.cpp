@@ -1,4 +1,5 @@
-#include "menu_renderer.h"
+#include "menu_rows.h"
+#include "xembed/menu_renderer.h"
 
 #include <QAction>
 #include <QMenu>
@@ -11,53 +12,27 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-MenuRow text(const QString& id, const QString& label)
-{
-    return {.id = id, .kind = MenuRow::Kind::Text, .label = label};
-}
-
-MenuRow divider(const QString& id)
-{
-    return {.id = id, .kind = MenuRow::Kind::Divider};
-}
-
-MenuRow button(const QString& id, const QString& label, MenuAction action = menu_action::ShowLog{})
-{
-    return {.id = id, .kind = MenuRow::Kind::Button, .label = label, .action = std::move(action)};
-}
-
-MenuRow toggle(const QString& id, const QString& label, bool checked)
-{
-    return {.id = id, .kind = MenuRow::Kind::Toggle, .label = label, .checked = checked,
-            .action = menu_action::ToggleAtLogin{}};
-}
-
 // A small menu of every kind: text, a hidden text, a divider, buttons (one hidden), a toggle and the quit row.
 std::vector<MenuRow> baseRows()
 {
-    MenuRow busy = text(u"busy"_s, QString());
+    MenuRow busy = textRow(u"busy"_s, QString());
     busy.shown = false;
-    MenuRow resume = button(u"resume"_s, u"Resume Kivo"_s);
+    MenuRow resume = buttonRow(u"resume"_s, u"Resume Kivo"_s);
     resume.shown = false;
-    MenuRow quit = button(u"quit"_s, u"Quit Kivo Bar"_s);
+    MenuRow quit = buttonRow(u"quit"_s, u"Quit Kivo Bar"_s);
     quit.shortcut = u"Ctrl+Q"_s;
-    return {text(u"headline"_s, u"Kivo is connecting\u2026"_s), busy, divider(u"actions-divider"_s),
-            resume, button(u"pause"_s, u"Pause Kivo"_s), button(u"log"_s, u"Show the log"_s),
-            toggle(u"at-login"_s, u"Open at login"_s, false), divider(u"quit-divider"_s), quit};
+    return {textRow(u"headline"_s, u"Kivo is connecting\u2026"_s), busy, dividerRow(u"actions-divider"_s),
+            resume, buttonRow(u"pause"_s, u"Pause Kivo"_s), buttonRow(u"log"_s, u"Show the log"_s),
+            toggleRow(u"at-login"_s, u"Open at login"_s, false), dividerRow(u"quit-divider"_s), quit};
 }
 
 std::vector<MenuRow> withWaiting(std::vector<MenuRow> rows, const QStringList& sessions)
 {
-    std::vector<MenuRow> waiting = {divider(u"needs-divider"_s), text(u"needs-header"_s, u"Needs you"_s)};
+    std::vector<MenuRow> waiting = {dividerRow(u"needs-divider"_s), textRow(u"needs-header"_s, u"Needs you"_s)};
     for (const QString& session : sessions)
-        waiting.push_back(button(u"needs:"_s + session, session));
+        waiting.push_back(buttonRow(u"needs:"_s + session, session));
     rows.insert(rows.begin() + 2, waiting.begin(), waiting.end());
     return rows;
-}
-
-MenuRow& rowWithId(std::vector<MenuRow>& rows, const QString& id)
-{
-    return *std::find_if(rows.begin(), rows.end(), [&id](const MenuRow& row) { return row.id == id; });
 }
 
 class MenuRendererTest : public testing::Test {
@@ -94,8 +69,8 @@ protected:
     QAction* action(int index) const { return m_menu.actions().value(index); }
 
     QMenu m_menu;
-    std::vector<MenuAction> m_picked;
-    MenuRenderer m_renderer{m_menu, [this](const MenuAction& action) { m_picked.push_back(action); }};
+    std::vector<Intent> m_picked;
+    MenuRenderer m_renderer{m_menu, [this](const Intent& action) { m_picked.push_back(action); }};
     std::map<const QAction*, int> m_changes;
 };
 
@@ -128,7 +103,7 @@ TEST_F(MenuRendererTest, LeavesRowsThatLookTheSameUntouched)
     countChanges();
 
     std::vector<MenuRow> again = baseRows();
-    rowWithId(again, u"pause"_s).action = menu_action::Quit{};  // what it does is not how it looks
+    rowWithId(again, u"pause"_s).intent = intent::Quit{};  // what it does is not how it looks
     m_renderer.render(again);
 
     EXPECT_EQ(m_menu.actions(), before);
@@ -209,16 +184,19 @@ TEST_F(MenuRendererTest, InsertsAndRemovesWaitingSessionsInPlace)
 TEST_F(MenuRendererTest, PickingHandsOnWhatTheRowShownLastDoes)
 {
     std::vector<MenuRow> rows = baseRows();
-    rowWithId(rows, u"pause"_s).action = menu_action::OpenUrl{QUrl(u"https://first.test"_s)};
+    const NeedsYou first{.agent = u"coder"_s, .where = u"repo"_s, .run = u"r-1"_s};
+    NeedsYou second = first;
+    second.run = u"r-2"_s;
+    rowWithId(rows, u"pause"_s).intent = intent::OpenSession{first};
     m_renderer.render(rows);
     QAction* pause = action(4);
 
-    rowWithId(rows, u"pause"_s).action = menu_action::OpenUrl{QUrl(u"https://second.test"_s)};
+    rowWithId(rows, u"pause"_s).intent = intent::OpenSession{second};
     m_renderer.render(rows);
     pause->trigger();
     action(0)->trigger();  // a text row does nothing
 
-    EXPECT_EQ(m_picked, std::vector<MenuAction>{menu_action::OpenUrl{QUrl(u"https://second.test"_s)}});
+    EXPECT_EQ(m_picked, std::vector<Intent>{intent::OpenSession{second}});
 }
 
 TEST_F(MenuRendererTest, PutsTheCheckMarkBackWhenTheModelRefusedAPick)
@@ -239,7 +217,7 @@ TEST(MenuRendererLabels, ShowAmpersandsAndUnderscoresAsWritten)
 {
     QMenu menu;
     MenuRenderer renderer(menu, {});
-    renderer.render({text(u"headline"_s, u"via R&D, &&x_1"_s)});
+    renderer.render({textRow(u"headline"_s, u"via R&D, &&x_1"_s)});
     EXPECT_EQ(menu.actions().at(0)->text(), u"via R&&D, &&&&x_1"_s);
     EXPECT_EQ(menu.actions().at(0)->iconText(), u"via R&D, &&x_1"_s) << "Qt's own reading of the text";
 }

@@ -1,4 +1,4 @@
-#include "linux/linux_desktop.h"
+#include "platform/linux/linux_desktop.h"
 #include "test_files.h"
 
 #include <QFile>

@@ -1,5 +1,4 @@
-#include "linux/xdg_autostart.h"
-
+#include "platform/linux/xdg_autostart.h"
 #include "test_files.h"
 
 #include <QDir>

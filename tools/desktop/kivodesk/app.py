@@ -32,3 +32,29 @@ def start_kivobar(session, build_dir, home, name="kivobar", isolate_network=True
     if isolate_network and can_isolate_network():
         argv = ["unshare", "--net"] + argv
     return session.start(name, argv, env={**app_environment(build_dir, home), **(env or {})})
+
+
+# A terminal that runs nothing: it keeps a copy of the script it was given to run, then removes it as the
+# script itself would.
+RECORDING_TERMINAL = """#!/bin/sh
+[ "$1" = -e ] && shift
+cat -- "$1" >> "$0.log" && rm -f -- "$1"
+"""
+
+
+class RecordingTerminal:
+    """A $TERMINAL for the app, in the session's folder, that records the scripts it is given instead of running them."""
+
+    def __init__(self, session):
+        self.path = session.path("terminal")
+        with open(self.path, "w", encoding="utf-8") as terminal:
+            terminal.write(RECORDING_TERMINAL)
+        os.chmod(self.path, 0o755)
+
+    def ran(self):
+        """The scripts it was given so far, one after the other."""
+        try:
+            with open(self.path + ".log", encoding="utf-8") as log:
+                return log.read()
+        except FileNotFoundError:
+            return ""

@@ -56,10 +56,6 @@ class Bus:
         """Sets one property to value, of D-Bus type signature."""
         self.call(dest, path, "org.freedesktop.DBus.Properties", "Set", "ssv", interface, name, (signature, value))
 
-    def get_all(self, dest, path, interface):
-        """Every property of an interface as a dict of values."""
-        return unvariant_dict(self.call(dest, path, "org.freedesktop.DBus.Properties", "GetAll", "s", interface)[0])
-
     def _driver(self, method, *args):
         try:
             return getattr(self.driver, method)(*args)
@@ -97,6 +93,15 @@ class Bus:
     def request_name(self, name):
         """Takes a well-known name for this connection; True when it became the primary owner."""
         return self._driver("RequestName", name, 4)[0] == 1  # 4: do not queue
+
+    def reload_config(self):
+        """Makes the bus read its configuration and service folders again."""
+        self._driver("ReloadConfig")
+
+    def update_activation_environment(self, values):
+        """Adds values (a dict of environment variables) to what the programs the bus starts get."""
+        self.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                  "UpdateActivationEnvironment", "a{ss}", values)
 
     def add_match(self, rule):
         """Asks the bus to deliver messages matching a MatchRule to this connection."""

@@ -2,6 +2,7 @@
 Shell covers the screen with a warning, so those run as nobody."""
 
 import os
+import shutil
 
 from .session import NOBODY
 
@@ -42,6 +43,15 @@ class HostUser:
             out.write(text)
         if self.user:
             os.chown(path, *self.user)
+
+    def copy_folder(self, source, relative):
+        """Copies the folder source to relative (inside the home), owned by the user."""
+        target = self.path(relative)
+        shutil.copytree(source, target)
+        if self.user:
+            for folder, _, files in os.walk(target):
+                for path in (folder, *(os.path.join(folder, name) for name in files)):
+                    os.chown(path, *self.user)
 
     def env(self):
         """HOME, XDG_RUNTIME_DIR and the XDG folders inside the home."""

@@ -2,8 +2,8 @@
 
 Run as `python3 -m kivodesk.notifications --log FILE` with DBUS_SESSION_BUS_ADDRESS set; a test
 starts it through NotificationServer below and reads what the app asked for. The control
-interface io.kivo.Test lets the test make the server emit ActionInvoked or NotificationClosed from
-its own connection, as a real server does when the user clicks.
+interface io.kivo.Test lets the test make the server emit ActionInvoked from its own connection, as a
+real server does when the user clicks.
 """
 
 import argparse
@@ -12,7 +12,9 @@ import os
 import signal
 import sys
 
-from jeepney import DBusAddress, new_error, new_method_return, new_signal
+from collections import deque
+
+from jeepney import DBusAddress, MatchRule, new_error, new_method_return, new_signal
 
 from .bus import Bus, BusError
 from .wait import DEFAULT_TIMEOUT, wait_until
@@ -24,8 +26,7 @@ CONTROL = "io.kivo.Test"
 CAPABILITIES = ["actions", "body", "body-markup"]
 SERVER_INFORMATION = ("kivo-stand-in-notifications", "kivo", "1.0", "1.2")
 
-# NotificationClosed reasons.
-DISMISSED = 2
+# The NotificationClosed reason for a notification closed by a call.
 CLOSED_BY_CALL = 3
 
 
@@ -67,7 +68,7 @@ class Server:
         fields = {field.name: value for field, value in message.header.fields.items()}
         interface, member = fields.get("interface"), fields.get("member")
         methods = {INTERFACE: ("GetCapabilities", "GetServerInformation", "Notify", "CloseNotification"),
-                   CONTROL: ("InvokeAction", "Dismiss")}
+                   CONTROL: ("InvokeAction",)}
         handler = None
         for known, names in methods.items():
             if interface in (known, None) and member in names:
@@ -108,23 +109,22 @@ class Server:
         self.emit("ActionInvoked", "us", notification_id, key)
         return None, ()
 
-    def on_Dismiss(self, notification_id):
-        """Control: the user closed the bubble."""
-        self.record({"method": "Dismiss", "id": notification_id})
-        self.emit("NotificationClosed", "uu", notification_id, DISMISSED)
-        return None, ()
-
-
 def serve(log_path):
     """Owns the name and answers calls until TERM or INT."""
     stopping = []
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
     signal.signal(signal.SIGINT, lambda *_: stopping.append(True))
     bus = Bus(os.environ["DBUS_SESSION_BUS_ADDRESS"])
-    if not bus.request_name(NAME):
-        print(f"notifications: {NAME} is taken", file=sys.stderr)
-        return 1
+    # Started by bus activation, the server gets the calls that started it as soon as it owns the name,
+    # before the bus answers the request for it: they are kept, not dropped while waiting for that answer.
+    early = deque()
+    with bus.connection.filter(MatchRule(type="method_call"), queue=early):
+        if not bus.request_name(NAME):
+            print(f"notifications: {NAME} is taken", file=sys.stderr)
+            return 1
     server = Server(bus, log_path)
+    while early:
+        server.handle(early.popleft())
     while not stopping:
         try:
             server.handle(bus.receive(timeout=0.5))
@@ -172,11 +172,6 @@ class NotificationServer:
     def invoke_action(self, notification_id, key="default"):
         """Makes the server emit ActionInvoked(id, key), as when the user picks that action."""
         self.session.bus().call(NAME, PATH, CONTROL, "InvokeAction", "us", notification_id, key)
-
-    def dismiss(self, notification_id):
-        """Makes the server emit NotificationClosed(id, dismissed)."""
-        self.session.bus().call(NAME, PATH, CONTROL, "Dismiss", "u", notification_id)
-
 
 def main():
     parser = argparse.ArgumentParser(description="A stand-in notification server that records every call.")

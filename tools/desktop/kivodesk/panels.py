@@ -4,17 +4,17 @@ Each panel says what it needs of the session (an X server, other users on the bu
 start() once those are there, and returns from start() only when an app can register with it.
 """
 
-import ctypes
-import ctypes.util
 import glob
 import json
 import os
 
 from .host_user import HostUser
-from .hosts import HOSTS
-from .session import PANEL_LOCALE
 from .tray import WATCHER, host_registered
 from .wait import DEFAULT_TIMEOUT, wait_until
+from .xscreen import tray_selection_owner
+
+# The panels draw text with GTK, which wants a UTF-8 locale; the app gets none, as on a fresh machine.
+PANEL_LOCALE = {"LANG": "C.UTF-8"}
 
 WAYBAR_CONFIG = {
     "layer": "top",
@@ -64,17 +64,21 @@ class GtkPanel:
 
 
 class WaybarPanel:
-    """waybar with only its tray on sway's headless backend; waybar owns the watcher itself.
+    """waybar with its tray, and any modules given, on sway's headless backend; waybar owns the watcher itself.
 
     Sway refuses to run as root, so as root sway and waybar run as nobody, with a runtime folder and
-    a home of that user's inside the session, on a bus that lets that user connect.
+    a home of that user's inside the session, on a bus that lets that user connect. The modules' programs
+    then run as nobody too.
     """
 
     name = "waybar"
     needs_x = False
 
-    def __init__(self, session):
+    def __init__(self, session, modules=None, style=""):
+        """modules: waybar module settings by name, shown left of the tray; style: CSS added to the bar's."""
         self.session = session
+        self.modules = modules or {}
+        self.style = style
         self.host_user = HostUser(session, "wayland")
         self.user = self.host_user.user
         self.other_users = self.host_user.uids
@@ -87,8 +91,9 @@ class WaybarPanel:
             return
         self.host_user.prepare()
         _write(os.path.join(self.dir, "sway.conf"), SWAY_CONFIG)
-        _write(os.path.join(self.dir, "waybar.json"), json.dumps(WAYBAR_CONFIG))
-        _write(os.path.join(self.dir, "waybar.css"), WAYBAR_STYLE)
+        config = {**WAYBAR_CONFIG, **self.modules, "modules-right": [*self.modules, *WAYBAR_CONFIG["modules-right"]]}
+        _write(os.path.join(self.dir, "waybar.json"), json.dumps(config))
+        _write(os.path.join(self.dir, "waybar.css"), WAYBAR_STYLE + self.style)
 
     def _env(self):
         env = {
@@ -160,46 +165,18 @@ class XEmbedPanel:
         return self.session.processes.pid("trayer")
 
 
-def tray_selection_owner(display, screen=0):
-    """The window that owns _NET_SYSTEM_TRAY_Sn on display (0 when none): the XEmbed tray manager."""
-    xlib = _xlib()
-    handle = xlib.XOpenDisplay(display.encode())
-    if not handle:
-        return 0
-    try:
-        atom = xlib.XInternAtom(handle, f"_NET_SYSTEM_TRAY_S{screen}".encode(), False)
-        return xlib.XGetSelectionOwner(handle, atom)
-    finally:
-        xlib.XCloseDisplay(handle)
-
-
-def _xlib():
-    library = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    library.XOpenDisplay.restype = ctypes.c_void_p
-    library.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    library.XInternAtom.restype = ctypes.c_ulong
-    library.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    library.XGetSelectionOwner.restype = ctypes.c_ulong
-    library.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    library.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    return library
-
-
 def _write(path, text):
     with open(path, "w", encoding="utf-8") as out:
         out.write(text)
 
 
-PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel, **HOSTS}
+PANELS = {"gtk": GtkPanel, "waybar": WaybarPanel, "xembed": XEmbedPanel}
 
 
-def open_desktop(session, panel_name, x_screen="1024x768x24"):
-    """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started.
-
-    A desktop that wants a screen of its own size or X extensions says so in x_screen and x_extensions.
-    """
-    panel = PANELS[panel_name](session)
+def open_desktop(session, panel_name, x_screen="1024x768x24", **panel_options):
+    """Starts what the panel needs in session (an X server, the bus) and returns the panel, not yet started."""
+    panel = PANELS[panel_name](session, **panel_options)
     if panel.needs_x:
-        session.start_x(getattr(panel, "x_screen", x_screen), getattr(panel, "x_extensions", ()))
+        session.start_x(x_screen)
     session.start_bus(other_users=panel.other_users)
     return panel

@@ -41,6 +41,18 @@ def pid_alive(pid):
         return False
 
 
+def stop_pid(pid, grace=STOP_GRACE):
+    """TERM, then KILL after grace seconds, for a process that is not our child; True once it is gone."""
+    for signum, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, grace)):
+        try:
+            os.kill(pid, signum)
+        except ProcessLookupError:
+            return True
+        if holds_within(lambda: not pid_alive(pid), wait):
+            return True
+    return False
+
+
 def processes_marked(marker):
     """The pids of the processes whose environment holds the line marker (NAME=VALUE), ourselves excepted."""
     wanted = marker.encode()
@@ -55,22 +67,6 @@ def processes_marked(marker):
         except OSError:
             continue
     return pids
-
-
-def stop_pids(pids):
-    """TERM to each pid, then KILL to those still there after the grace period."""
-    for pid in pids:
-        _signal(pid, signal.SIGTERM)
-    if not holds_within(lambda: not any(pid_alive(pid) for pid in pids), STOP_GRACE):
-        for pid in pids:
-            _signal(pid, signal.SIGKILL)
-
-
-def _signal(pid, signum):
-    try:
-        os.kill(pid, signum)
-    except ProcessLookupError:
-        pass
 
 
 class Processes:

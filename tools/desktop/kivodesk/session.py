@@ -1,25 +1,18 @@
-"""A private desktop session: a temporary folder, an X server and a session bus of its own."""
+"""A private desktop session: a temporary folder, an X server and a session bus of its own, and for the desktops
+that want one a system bus of its own."""
 
 import os
 import select
+import shlex
 import shutil
 import tempfile
 
 from .bus import Bus
-from .processes import Processes, processes_marked, stop_pids
+from .processes import Processes, processes_marked, stop_pid
 from .wait import DEFAULT_TIMEOUT, wait_until
-
-# Panels draw text with GTK or Qt, which want a UTF-8 locale; the app gets none, as on a fresh machine.
-PANEL_LOCALE = {"LANG": "C.UTF-8"}
 
 # The unprivileged user that runs what refuses to run as root (sway); nobody on Debian.
 NOBODY = (65534, 65534)
-
-# The environment variable that marks every process of a session.
-SESSION_MARK = "KIVODESK_SESSION"
-
-# Where a desktop's own session services are described, for the few a host needs activated.
-SYSTEM_SERVICES = "/usr/share/dbus-1/services"
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -27,15 +20,22 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
   <type>{kind}</type>
   <listen>unix:path={socket}</listen>
   <auth>EXTERNAL</auth>
-  {service_dir}
   <policy context="default">
     {users}
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
+  {services}
+  {limits}
 </busconfig>
 """
+
+# The environment variable that marks every process of a session, with the session's folder as its value.
+SESSION_MARK = "KIVODESK_SESSION"
+
+# What a bus-activated program is told to run: the Exec line of its .service file.
+SERVICE_FILE = "[D-BUS Service]\nName={name}\nExec={command}\n"
 
 
 def base_environment(extra=None):
@@ -55,8 +55,7 @@ def base_environment(extra=None):
 
 
 class Session:
-    """Temporary XDG folders, an optional Xvfb, a private session bus and, for hosts that want one, a private
-    system bus; undone by close()."""
+    """Temporary XDG folders, an optional Xvfb and a private dbus-daemon; undone by close()."""
 
     def __init__(self, name="kivo-desktop", keep=False):
         self.dir = tempfile.mkdtemp(prefix=f"{name}.")
@@ -67,11 +66,11 @@ class Session:
         self.system_bus_address = None
         self._bus = None
         self.on_close = []
-        for sub in ("runtime", "config", "cache", "data"):
+        for sub in ("runtime", "config", "cache", "data", "bus-services"):
             os.mkdir(self.path(sub), 0o700)
         self.env = base_environment({
-            # Whatever our processes start inherits this, the bus's activated services too: so close() finds
-            # what a desktop left running, as a session manager would.
+            # Whatever our processes start inherits this, the bus's activated programs too: close() finds by
+            # it what a desktop left running, as a session manager would.
             SESSION_MARK: self.dir,
             "XDG_RUNTIME_DIR": self.path("runtime"),
             "XDG_CONFIG_HOME": self.path("config"),
@@ -97,9 +96,9 @@ class Session:
         return self.processes.start(name, argv, env=merged, user=user, pass_fds=pass_fds)
 
     def start_x(self, screen="1024x768x24", extensions=(), timeout=DEFAULT_TIMEOUT):
-        """Starts Xvfb on a display number it picks itself, with extensions (GLX, ...) turned on; sets DISPLAY."""
+        """Starts Xvfb on a display number it picks itself, with the named extensions turned on; sets DISPLAY."""
         read_end, write_end = os.pipe()
-        switches = [arg for extension in extensions for arg in ("+extension", extension)]
+        switches = [argument for extension in extensions for argument in ("+extension", extension)]
         try:
             process = self.start("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
                                           "-nolisten", "tcp", "-noreset", *switches], pass_fds=(write_end,))
@@ -116,40 +115,32 @@ class Session:
         self.env["DISPLAY"] = self.display
         return self.display
 
-    def start_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
-        """Starts the session bus; only the services passed to add_bus_service are activatable on it.
+    def start_bus(self, other_users=(), max_message_size=None, timeout=DEFAULT_TIMEOUT):
+        """Starts a session bus that activates only what add_bus_service put in the session's own service
+        folder, none of the system's; other_users (uids) may connect too. A bus given max_message_size (bytes)
+        drops any connection that sends a larger message, as every bus does beyond its own limit.
 
-        other_users (uids) may connect too.
-        """
-        os.mkdir(self.path("services"), 0o755)
-        service_dir = f"<servicedir>{self.path('services')}</servicedir>"
-        self.bus_address = self._start_daemon("bus", "session", service_dir, other_users, timeout)
+        Activated programs get the bus's environment: the session's as it is now, DISPLAY included."""
+        limits = f'<limit name="max_message_size">{max_message_size}</limit>' if max_message_size else ""
+        services = f"<servicedir>{self.path('bus-services')}</servicedir>"
+        self.bus_address = self._start_daemon("bus", "session", services, limits, other_users, timeout)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         return self.bus_address
 
     def start_system_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
-        """Starts a private, permissive system bus with no services; sets DBUS_SYSTEM_BUS_ADDRESS.
+        """Starts a system bus of the session's own, that lets anyone own any name and activates nothing; sets
+        DBUS_SYSTEM_BUS_ADDRESS, for what the session bus starts too.
 
-        Desktop shells want one to watch logind, accounts and the like; all they find there is that
-        nothing runs, as in a container.
-        """
-        self.system_bus_address = self._start_daemon("system-bus", "system", "", other_users, timeout)
+        Desktop shells want one to watch logind, accounts and the like; all they find there is that nothing
+        runs, as in a container."""
+        self.system_bus_address = self._start_daemon("system-bus", "system", "", "", other_users, timeout)
         self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self.system_bus_address
-        # What the session bus starts must reach it too.
-        if self.bus_address:
-            self.bus().call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                            "UpdateActivationEnvironment", "a{ss}",
-                            {"DBUS_SYSTEM_BUS_ADDRESS": self.system_bus_address})
+        if self.bus_address is not None:
+            self.bus().update_activation_environment({"DBUS_SYSTEM_BUS_ADDRESS": self.system_bus_address})
         return self.system_bus_address
 
-    def add_bus_service(self, name):
-        """Makes the desktop's own session service NAME (its .service file in SYSTEM_SERVICES) activatable."""
-        link = os.path.join(self.path("services"), f"{name}.service")
-        if not os.path.lexists(link):
-            os.symlink(os.path.join(SYSTEM_SERVICES, f"{name}.service"), link)
-        self.bus().call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig")
-
-    def _start_daemon(self, name, kind, service_dir, other_users, timeout):
+    def _start_daemon(self, name, kind, services, limits, other_users, timeout):
+        """Starts a dbus-daemon of kind (session, system) as the process NAME; returns its address."""
         socket = self.path(name)
         users = "".join(f'<allow user="{uid}"/>' for uid in other_users)
         if other_users:
@@ -158,7 +149,7 @@ class Session:
             os.chmod(self.dir, 0o711)
         config = self.path(f"{name}.conf")
         with open(config, "w", encoding="utf-8") as conf:
-            conf.write(BUS_CONFIG.format(kind=kind, socket=socket, service_dir=service_dir, users=users))
+            conf.write(BUS_CONFIG.format(kind=kind, socket=socket, users=users, services=services, limits=limits))
         read_end, write_end = os.pipe()
         try:
             process = self.start(name, ["dbus-daemon", f"--config-file={config}", "--nofork",
@@ -172,6 +163,28 @@ class Session:
         if not address.startswith("unix:"):
             raise RuntimeError(f"dbus-daemon ({kind}) did not start")
         return address
+
+    def add_bus_service(self, name, argv):
+        """Makes the bus start argv when someone calls name while nobody owns it, as a desktop's services are.
+
+        Works before and after start_bus. What the bus started is stopped with the session."""
+        # The bus runs the program without searching PATH, and splits the Exec line as a shell would,
+        # without expansions.
+        argv = [shutil.which(argv[0]) or argv[0], *argv[1:]]
+        command = " ".join(shlex.quote(argument) for argument in argv)
+        with open(self.path("bus-services", f"{name}.service"), "w", encoding="utf-8") as service:
+            service.write(SERVICE_FILE.format(name=name, command=command))
+        if self.bus_address is not None:
+            self.bus().reload_config()
+        self.on_close.append(lambda: self._stop_activated(name))
+
+    def _stop_activated(self, name):
+        # The bus's child, not ours: found by the name it owns, stopped before the bus goes.
+        if self.bus_address is None or not self.processes.alive("bus"):
+            return
+        pid = self.bus().name_pid(name)
+        if pid:
+            stop_pid(pid)
 
     def bus(self):
         """The harness's own connection to the session bus, opened on first use."""
@@ -195,7 +208,9 @@ class Session:
             self._bus.close()
             self._bus = None
         self.processes.stop_all()
-        stop_pids(processes_marked(f"{SESSION_MARK}={self.dir}"))
+        # What our processes started and left behind, the helpers a desktop's daemons spawn among them.
+        for pid in processes_marked(f"{SESSION_MARK}={self.dir}"):
+            stop_pid(pid)
         if self.keep:
             print(f"desktop: kept {self.dir}", flush=True)
         else:

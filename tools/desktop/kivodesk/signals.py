@@ -103,18 +103,15 @@ class SignalRecorder(_Listener):
         with self.lock:
             self.kept.clear()
 
-    def wait_count(self, member, count, timeout=DEFAULT_TIMEOUT):
-        """Waits until at least count signals of member were recorded; raises Timeout."""
-        return wait_until(lambda: self.count(member) >= count, timeout, f"{count} {member} signal(s)")
-
-
 @dataclass
 class Seen:
-    """One message a monitor saw: its type, header fields by name, and body."""
+    """One message a monitor saw: its type, header fields by name, body, and its sender's serial for it
+    (which a reply names as reply_serial)."""
 
     type: str
     fields: dict
     body: tuple
+    serial: int
 
 
 class Monitor(_Listener):
@@ -127,7 +124,7 @@ class Monitor(_Listener):
         super().__init__(bus, "bus-monitor")
 
     def take(self, message, fields):
-        return Seen(message.header.message_type.name, fields, message.body)
+        return Seen(message.header.message_type.name, fields, message.body, message.header.serial)
 
     def messages(self, predicate=lambda seen: True):
         """The messages seen so far for which predicate holds."""

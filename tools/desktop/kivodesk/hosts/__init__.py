@@ -1,12 +1,15 @@
-"""Whole desktops as tray hosts: each starts the shell a user logs in to, with its own tray and notifications.
-
-Besides what every panel has (name, needs_x, other_users, start, stop, host_pid), a desktop says which
-X screen and extensions it wants (x_screen, x_extensions), what an app started in it gets in its
-environment (app_env), which of the session's logs are its own (log_names) and the name its
-notification server gives in GetServerInformation (notification_server, None when it has none).
-"""
+"""The desktops people run, brought up in a Session for end-to-end tests: one module per desktop, each a
+host with the panel interface (start, stop, host_pid) and the facts a scenario reads off it."""
 
 from .gnome import BareGnomeShell, GnomeShell
+from .lxqt import LxqtDesktop
 from .plasma import Plasma
+from .x11_desktop import open_x11_desktop
+from .xfce import XfceDesktop
 
-HOSTS = {host.name: host for host in (GnomeShell, BareGnomeShell, Plasma)}
+HOSTS = {host.name: host for host in (XfceDesktop, LxqtDesktop, GnomeShell, BareGnomeShell, Plasma)}
+
+
+def open_host(session, name):
+    """Starts the X server and the bus the named desktop needs in session; returns it, not yet started."""
+    return open_x11_desktop(session, HOSTS[name](session))

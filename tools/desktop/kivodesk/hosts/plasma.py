@@ -1,20 +1,22 @@
-"""KDE Plasma 5.27 on X11: kwin, kded5 with its StatusNotifier watcher, and plasmashell's panel, whose system
-tray is the host and whose notification applet is the notification server."""
+"""KDE Plasma 5.27 on X11 as a user meets it: kwin, kded5 with its StatusNotifier watcher, and plasmashell's
+default layout, whose system tray is the host and whose notification applet is the notification server.
+Plasma runs as the user we are (it has no warning for root); its settings live in a home of its own."""
 
 import os
+import subprocess
 
 from ..host_user import HostUser
-from ..session import PANEL_LOCALE
+from ..notifications import NAME as NOTIFICATIONS
 from ..tray import WATCHER, host_registered
 from ..wait import DEFAULT_TIMEOUT, wait_until
-from ..xwindows import docks, window_drawn
+from ..xscreen import mapped_windows, window_content
+from .x11_desktop import X11Desktop
 
 KDED = "org.kde.kded5"
 KWIN = "org.kde.KWin"
 PLASMASHELL = "org.kde.plasmashell"
-NOTIFICATIONS = "org.freedesktop.Notifications"
-# plasmashell refuses to load its shell without the activity manager, which the bus starts for it.
-ACTIVITY_MANAGER = "org.kde.ActivityManager"
+# plasmashell refuses to load its shell without the activity manager, which a session has running.
+ACTIVITY_MANAGER = ("org.kde.ActivityManager", ["/usr/lib/x86_64-linux-gnu/libexec/kactivitymanagerd"])
 
 # What the tray, its item data and its menu importer log: the host's view of each item.
 LOGGING_RULES = "kde.systemtray.debug=true;kde.dataengine.sni.debug=true;org.kde.libdbusmenuqt.debug=true"
@@ -22,88 +24,93 @@ LOGGING_RULES = "kde.systemtray.debug=true;kde.dataengine.sni.debug=true;org.kde
 # A bubble stays 30 s instead of 5, so that a test on a busy machine can still click its buttons.
 NOTIFY_SETTINGS = "[Notifications]\nPopupTimeout=30000\n"
 
-# Breeze (light) is Plasma's default. Dark takes two settings, as the Breeze Dark global theme sets them: the
-# Plasma theme draws the panel, and the colour scheme in kdeglobals recolours the tray's symbolic icons.
-PLASMA_THEMES = {"light": "default", "dark": "breeze-dark"}
-DARK_COLOURS = "/usr/share/color-schemes/BreezeDark.colors"
+SETTINGS_TIMEOUT = 30
+
+# Each look as the Breeze and Breeze Dark global themes set it: the Plasma theme draws the panel, and the
+# colour scheme recolours the tray's symbolic icons.
+LOOKS = {"light": ("default", "BreezeLight"), "dark": ("breeze-dark", "BreezeDark")}
 
 
-class Plasma:
-    """kwin_x11, kded5 and plasmashell with their default layout: one panel at the bottom, the tray at its right.
-
-    Plasma runs as the user we are (it has no warning for root); its settings live in a home of its own.
-    """
+class Plasma(X11Desktop):
+    """kwin_x11, kded5 and plasmashell with its default layout: one panel at the bottom, the tray at its right."""
 
     name = "plasma"
-    needs_x = True
-    x_screen = "1280x800x24"
-    x_extensions = ("GLX", "RANDR", "COMPOSITE")
-    # What a Plasma session gives the apps it starts.
-    app_env = {"XDG_CURRENT_DESKTOP": "KDE", "KDE_FULL_SESSION": "true", "KDE_SESSION_VERSION": "5",
-               "XDG_SESSION_DESKTOP": "KDE", "DESKTOP_SESSION": "plasma", "XDG_SESSION_TYPE": "x11"}
-    # Where the default layout puts the panel on that screen: (x, y, width, height).
-    panel_area = (0, 756, 1280, 44)
+    desktop_names = "KDE"
     log_names = ("kwin", "kded", "plasmashell")
     notification_server = "Plasma"
+    # A left click calls Activate, and opens the menu only when Activate answers with an error.
+    left_click_opens_menu = True
+    menu_button = 3
+    draws_tooltips = True
+    # The "Open" button of a bubble with one action.
+    open_button_offset = (-38, -28)
+    looks = ("light", "dark")
+    programs = ("kwin_x11", "kded5", "plasmashell", ACTIVITY_MANAGER[1][0])
 
-    def __init__(self, session, panel="light"):
-        """panel: "light" (Breeze, Plasma's own default) or "dark" (Breeze Dark)."""
-        if panel not in PLASMA_THEMES:
-            raise ValueError(f"no {panel} panel on Plasma")
-        self.session = session
-        self.panel = panel
+    def __init__(self, session):
+        super().__init__(session)
         self.host_user = HostUser(session, "plasma", unprivileged=False)
-        self.other_users = ()
+
+    @property
+    def app_env(self):
+        """What Plasma's session gives every app: Qt picks its KDE platform theme by these."""
+        return {"XDG_CURRENT_DESKTOP": self.desktop_names, "KDE_FULL_SESSION": "true", "KDE_SESSION_VERSION": "5"}
+
+    def env(self, extra=None):
+        """The environment of the session's own programs."""
+        return super().env({**self.host_user.env(), **self.app_env, "QT_QPA_PLATFORM": "xcb",
+                            "QT_LOGGING_RULES": LOGGING_RULES, **(extra or {})})
 
     def _prepare(self):
         if os.path.isdir(self.host_user.dir):
             return
         self.host_user.prepare([".config"])
         self.host_user.write(".config/plasmanotifyrc", NOTIFY_SETTINGS)
-        self.host_user.write(".config/plasmarc", f"[Theme]\nname={PLASMA_THEMES[self.panel]}\n")
-        if self.panel == "dark":
-            with open(DARK_COLOURS, encoding="utf-8") as colours:
-                self.host_user.write(".config/kdeglobals", colours.read() + "\n[General]\nColorScheme=BreezeDark\n")
-
-    def env(self):
-        """The environment of the session's own processes."""
-        return {
-            **PANEL_LOCALE,
-            **self.host_user.env(),
-            **self.app_env,
-            "LIBGL_ALWAYS_SOFTWARE": "1",
-            "QT_QPA_PLATFORM": "xcb",
-            # The tray's view of each item and of its menu.
-            "QT_LOGGING_RULES": LOGGING_RULES,
-        }
 
     def start(self, timeout=DEFAULT_TIMEOUT):
-        """Starts kwin, kded5 with the watcher, then plasmashell; returns once the tray and notifications work."""
+        """Starts kwin, kded5 with the watcher, then plasmashell; returns once the tray and notifications work
+        and the panel is drawn."""
         self._prepare()
         session = self.session
         bus = session.bus()
-        env = self.env()
-        session.add_bus_service(ACTIVITY_MANAGER)
-        # Started first, as a session does: kded's configuration updates wait for it and would hang on.
+        session.add_bus_service(*ACTIVITY_MANAGER)
+        # Started first, as a session does: kded's configuration updates wait for it, and hang on without.
         bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "StartServiceByName", "su",
-                 ACTIVITY_MANAGER, 0, timeout=timeout)
-        session.start("kwin", ["kwin_x11", "--replace"], env=env)
+                 ACTIVITY_MANAGER[0], 0, timeout=timeout)
+        session.start("kwin", ["kwin_x11", "--replace"], env=self.env())
         wait_until(lambda: bus.has_owner(KWIN), timeout, "KWin on the bus")
-        session.start("kded", ["kded5"], env=env)
+        session.start("kded", ["kded5"], env=self.env())
         wait_until(lambda: bus.has_owner(KDED), timeout, "kded5 on the bus")
-        # A session asks kded for the watcher; kded started alone loads no module.
+        # A session asks kded for the watcher; kded started alone loads no such module.
         bus.call(KDED, "/kded", KDED, "loadModule", "s", "statusnotifierwatcher", timeout=timeout)
         wait_until(lambda: bus.has_owner(WATCHER), timeout, "the StatusNotifier watcher in kded5")
-        session.start("plasmashell", ["plasmashell", "--no-respawn"], env=env)
+        session.start("plasmashell", ["plasmashell", "--no-respawn"], env=self.env())
         wait_until(lambda: host_registered(bus), timeout, "Plasma's system tray as a host")
         wait_until(lambda: bus.has_owner(NOTIFICATIONS), timeout, "Plasma's notification server")
-        wait_until(lambda: any(window_drawn(session, dock) for dock in docks(session, self.host_pid())), timeout,
-                   "Plasma's panel on screen")
+        wait_until(self._panel_drawn, timeout, "Plasma's panel on screen")
+
+    def _panel_drawn(self):
+        # The panel maps its window some frames before it has drawn anything in it.
+        display = self.session.display
+        for window in mapped_windows(display):
+            if window.pid == self.host_pid() and "dock" in window.kinds:
+                content = window_content(display, window.id)
+                if content is not None and not content.flat():
+                    return True
+        return False
+
+    def apply_look(self, look):
+        """Light or dark, as System Settings applies them: the Plasma theme and the colour scheme, which
+        plasmashell follows as they change."""
+        theme, colours = LOOKS[look]
+        env = {**self.session.env, **self.env()}
+        for argv in (["plasma-apply-desktoptheme", theme], ["plasma-apply-colorscheme", colours]):
+            subprocess.run(argv, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=SETTINGS_TIMEOUT,
+                           check=True)
 
     def stop(self, timeout=DEFAULT_TIMEOUT):
         """Stops plasmashell, kded5 and kwin; returns once their names are free."""
-        for name in ("plasmashell", "kded", "kwin"):
-            self.session.processes.stop(name)
+        super().stop(timeout)
         bus = self.session.bus()
         wait_until(lambda: not any(bus.has_owner(name) for name in (PLASMASHELL, WATCHER, KDED, KWIN)), timeout,
                    "Plasma's names to be released")
@@ -111,3 +118,4 @@ class Plasma:
     def host_pid(self):
         """The pid of the process that draws the tray."""
         return self.session.processes.pid("plasmashell")
+

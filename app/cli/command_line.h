@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+/// How `kivobar --status` prints the state.
+enum class StatusFormat {
+    Text,    ///< the lines of the text dump
+    Json,    ///< one JSON object (docs/kivobar-status.schema.json)
+    Waybar,  ///< one line of waybar's custom-module JSON
+};
+
+/// What `--status` is asked for besides: the format, and whether to keep watching.
+struct StatusOptions {
+    StatusFormat format = StatusFormat::Text;
+    bool watch = false;  ///< print again after each change, until the reader goes away
+
+    friend bool operator==(const StatusOptions&, const StatusOptions&) = default;
+};
+
+/// What the command line asks kivobar to do, besides `--status`.
+namespace command {
+struct Tray { friend bool operator==(const Tray&, const Tray&) = default; };
+struct Help { friend bool operator==(const Help&, const Help&) = default; };
+struct Version { friend bool operator==(const Version&, const Version&) = default; };
+/// An action for kivobar-act, as it takes it: the action's name, then the place for open-session.
+struct Act {
+    QStringList words;
+    friend bool operator==(const Act&, const Act&) = default;
+};
+/// A command line that asks for nothing we do: the problem in one line, without the hint.
+struct Wrong {
+    QString problem;
+    friend bool operator==(const Wrong&, const Wrong&) = default;
+};
+}  // namespace command
+
+using Command = std::variant<command::Tray, command::Help, command::Version, command::Act, command::Wrong>;
+
+/// What `arguments` (the program's name left out, and no `--status` among them) ask for: the tray when
+/// there are none, the help, the version, or one action (pause, resume, set-up, update, dashboard, log,
+/// open-session PLACE, quit). Pure.
+Command parseCommandLine(const QStringList& arguments);
+
+/// The options that go with `--status` among `arguments` (the program's name left out): --json,
+/// --format text|json|waybar (or --format=...) and --watch; the last format given counts. Other arguments
+/// are ignored, as `--status` always has. The problem in one line when --format has no known value. Pure.
+std::variant<StatusOptions, QString> statusOptions(const QStringList& arguments);

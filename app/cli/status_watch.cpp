@@ -1,0 +1,130 @@
+#include "cli/status_watch.h"
+
+#include "cli/standard_output.h"
+#include "cli/status_dump.h"
+#include "cli/status_json.h"
+#include "service/agent_home.h"
+#include "service/service.h"
+#include "tray/read_tray_state.h"
+#include "tray/tray_activity.h"
+#include "tray/user_folder.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+sigset_t endingSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+// Standard output is a pipe: its reading end can close while we have nothing to write.
+bool outputIsPipe()
+{
+    struct stat info {};
+    return ::fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// The state as the tray would show it: what the agent home tells, and what the tray running for it publishes.
+TrayState trayState(const Service& service, const ActivityFile& activity)
+{
+    return withActivity(readTrayState(service, {}), activity.read().value_or(TrayActivity()));
+}
+
+QByteArray rendering(const Service& service, const ActivityFile& activity, StatusFormat format)
+{
+    switch (format) {
+    case StatusFormat::Text: return statusDumpText(service);
+    case StatusFormat::Json: return statusJson(trayState(service, activity));
+    case StatusFormat::Waybar: return waybarJson(trayState(service, activity));
+    }
+    return {};
+}
+
+}  // namespace
+
+void StatusWatch::takeOverSignals()
+{
+    const sigset_t set = endingSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+StatusWatch::StatusWatch(Render render) : m_render(std::move(render))
+{
+    const sigset_t set = endingSignals();
+    m_signals = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (m_signals >= 0) {
+        m_signalNotifier = new QSocketNotifier(m_signals, QSocketNotifier::Read);
+        QObject::connect(m_signalNotifier, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    }
+    // The writing end of a pipe polls as an error once nobody reads: a reader that goes away is noticed then,
+    // not only at the next change, which may never come. Only for a pipe: a terminal polls readable on input.
+    if (outputIsPipe()) {
+        m_readerNotifier = new QSocketNotifier(STDOUT_FILENO, QSocketNotifier::Read);
+        QObject::connect(m_readerNotifier, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    }
+    // From the event loop, which only then can be told to end.
+    changed();
+}
+
+StatusWatch::~StatusWatch()
+{
+    delete m_readerNotifier;
+    delete m_signalNotifier;
+    if (m_signals >= 0)
+        ::close(m_signals);
+}
+
+void StatusWatch::changed()
+{
+    // One refresh assigns the record and then the state: one rendering after both.
+    if (m_pending)
+        return;
+    m_pending = true;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [this] {
+        m_pending = false;
+        print();
+    }, Qt::QueuedConnection);
+}
+
+void StatusWatch::print()
+{
+    QByteArray now = m_render();
+    if (now == m_printed)
+        return;
+    m_printed = std::move(now);
+    if (!writeToStandardOutput(m_printed))
+        QCoreApplication::exit(0);
+}
+
+int runStatusOutput(int argc, char** argv, const StatusOptions& options)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    if (options.watch)
+        StatusWatch::takeOverSignals();
+    QCoreApplication application(argc, argv);
+    // No desktop and no network: the model only reads the agent home. A folder for the tray's files that is
+    // missing is not made: then no tray has published anything.
+    const QString home = agentHomeFromEnvironment();
+    Service service(ServiceSetup{.home = home});
+    const ActivityFile activity(options.format == StatusFormat::Text ? std::nullopt : userFolder(false), home);
+    if (!options.watch) {
+        writeToStandardOutput(rendering(service, activity, options.format));
+        return 0;
+    }
+    StatusWatch watch([&service, &activity, format = options.format] { return rendering(service, activity, format); });
+    QObject::connect(&service, &Service::changed, &service, [&watch] { watch.changed(); });
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "cli/command_line.h"
+
+#include <QByteArray>
+
+#include <functional>
+
+class QSocketNotifier;
+
+/// Prints a rendering of the state each time it reads differently: the first at once, then one for each change,
+/// at the model's 3-second rhythm, and nothing while nothing changes. Ends the event loop with status 0 when
+/// the reader goes away (a write fails, or the pipe's reading end closes) or on SIGTERM or SIGINT.
+class StatusWatch {
+public:
+    using Render = std::function<QByteArray()>;
+
+    /// Call before the application object and any thread exist: the two signals are blocked for every thread,
+    /// so that they come only through this watch.
+    static void takeOverSignals();
+
+    /// `render` gives what to print now. Prints the first rendering as soon as the event loop runs.
+    explicit StatusWatch(Render render);
+    ~StatusWatch();
+
+    StatusWatch(const StatusWatch&) = delete;
+    StatusWatch& operator=(const StatusWatch&) = delete;
+
+    /// The state may read differently now: prints it once the event loop runs again, if it does.
+    void changed();
+
+private:
+    void print();
+
+    Render m_render;
+    QByteArray m_printed;
+    bool m_pending = false;
+    int m_signals = -1;
+    QSocketNotifier* m_signalNotifier = nullptr;
+    QSocketNotifier* m_readerNotifier = nullptr;
+};
+
+/// Prints the state of this process's agent home as `options` ask, once or watching, with no desktop, bus or
+/// network. Returns the exit status: 0, also when the reader has gone away.
+int runStatusOutput(int argc, char** argv, const StatusOptions& options);

@@ -1,0 +1,70 @@
+#include "tray/instance_lock.h"
+
+#include "service/agent_home.h"
+#include "tray/user_folder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+std::optional<ScriptDirectory> InstanceLock::userDirectory(uint uid, const QString& userHome, const QString& runtimeRoot)
+{
+    return userFolder(uid, userHome, runtimeRoot, true);
+}
+
+std::optional<ScriptDirectory> InstanceLock::userDirectory()
+{
+    return userFolder(true);
+}
+
+InstanceLock::InstanceLock(const std::optional<ScriptDirectory>& directory, const QString& agentHome)
+{
+    if (!directory)
+        return;
+    const QByteArray name = QFile::encodeName(u"kivobar-"_s + agentHomeKey(agentHome) + u".lock"_s);
+    // Opened through the folder that was judged, never by its path; close-on-exec, so that no program we
+    // start (the agent among them) keeps the lock after we are gone.
+    const int fd = ::openat(directory->descriptor(), name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_heldElsewhere = errno == EWOULDBLOCK;
+        char text[32] = {};
+        const ssize_t length = ::pread(fd, text, sizeof text - 1, 0);
+        bool isNumber = false;
+        const qint64 pid = length > 0 ? QByteArray(text, length).trimmed().toLongLong(&isNumber) : 0;
+        if (isNumber && pid > 0)
+            m_holder = pid;
+        ::close(fd);
+        return;
+    }
+    // The holder's name, for the next start to report; the lock is ours whether or not it is written.
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    const bool named = ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) == pid.size();
+    Q_UNUSED(named)
+    m_fd = fd;
+}
+
+void InstanceLock::keepAcrossExec()
+{
+    if (m_fd >= 0)
+        ::fcntl(m_fd, F_SETFD, 0);
+}
+
+InstanceLock::~InstanceLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}

@@ -1,0 +1,128 @@
+#include "program_run.h"
+#include "test_files.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+ProgramRun run(const QString& program, const QStringList& arguments)
+{
+    return runProgram(program, arguments);
+}
+
+const QString kProgram = QStringLiteral(KIVOBAR_EXECUTABLE);
+
+}  // namespace
+
+TEST(CommandLine, ExplainsItselfAndSaysItsVersion)
+{
+    const ProgramRun help = run(kProgram, {u"--help"_s});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: kivobar [--status ")) << help.out.toStdString();
+    for (const char* named : {"--json", "--watch", "waybar", "pause", "resume", "set-up", "update", "dashboard", "log",
+                              "open-session N", "quit", "3 the action does not apply now"})
+        EXPECT_TRUE(help.out.contains(named)) << named;
+    EXPECT_TRUE(help.out.contains("KIVO_HOME")) << help.out.toStdString();
+    EXPECT_TRUE(help.error.isEmpty());
+    EXPECT_EQ(run(kProgram, {u"-h"_s}).out, help.out);
+
+    const ProgramRun version = run(kProgram, {u"--version"_s});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "kivobar " KIVOBAR_VERSION "\n");
+}
+
+TEST(CommandLine, RefusesWhatItDoesNotKnowWithOneLineAndAHint)
+{
+    struct Case { QStringList arguments; QByteArray firstLine; };
+    const Case cases[] = {
+        {{u"--bogus"_s}, "kivobar: Unknown option 'bogus'."},
+        {{u"--Status"_s}, "kivobar: Unknown option 'Status'."},
+        {{u"--status=1"_s}, "kivobar: Unexpected value after '--status'."},
+        {{u"stray"_s}, "kivobar: unknown action 'stray'"},
+        {{u"pause"_s, u"stray"_s}, "kivobar: unexpected argument 'stray'"},
+        {{u"--status"_s, u"--format"_s, u"xml"_s}, "kivobar: --format takes text, json or waybar"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun refused = run(kProgram, c.arguments);
+        EXPECT_EQ(refused.exitCode, 2) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(refused.error, c.firstLine + "\nTry 'kivobar --help' for more information.\n");
+        EXPECT_TRUE(refused.out.isEmpty());
+    }
+}
+
+TEST(CommandLine, StatusWinsWhereverItStands)
+{
+    QTemporaryDir home;
+    qputenv("KIVO_HOME", QFile::encodeName(home.path()));
+    const ProgramRun status = run(kProgram, {u"--bogus"_s, u"--status"_s});
+    qunsetenv("KIVO_HOME");
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_EQ(status.out, "state: notSetUp\n");
+    EXPECT_TRUE(status.error.isEmpty());
+}
+
+TEST(CommandLine, TheTraySaysInOneLineThatItNeedsASessionBus)
+{
+    const ProgramRun tray = run(kProgram, {});
+    EXPECT_EQ(tray.exitCode, 1);
+    EXPECT_TRUE(tray.error.startsWith("kivobar: cannot show the tray: no session bus")) << tray.error.toStdString();
+    EXPECT_EQ(tray.error.count('\n'), 1) << tray.error.toStdString();
+    EXPECT_TRUE(tray.out.isEmpty());
+}
+
+TEST(CommandLine, SaysInOneLineWhenTheTrayProgramIsMissing)
+{
+    QTemporaryDir dir;
+    const QString program = dir.path() + u"/kivobar"_s;
+    ASSERT_TRUE(QFile::copy(kProgram, program));
+    const ProgramRun tray = run(program, {});
+    EXPECT_EQ(tray.exitCode, 1);
+    EXPECT_TRUE(tray.error.startsWith("kivobar: cannot start the tray: no kivobar-tray beside ")) << tray.error.toStdString();
+    EXPECT_EQ(tray.error.count('\n'), 1);
+    const ProgramRun action = run(program, {u"pause"_s});
+    EXPECT_EQ(action.exitCode, 1);
+    EXPECT_TRUE(action.error.startsWith("kivobar: cannot start the action: no kivobar-act beside ")) << action.error.toStdString();
+    EXPECT_EQ(action.error.count('\n'), 1);
+}
+
+// With no session bus there is no tray to hand an action to: kivobar runs it itself, against the stand-in agent.
+TEST(Actions, RunAloneWithoutATrayAndSayHowTheyEnded)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath(u"kivo home"_s);
+    const ProgramRun made = run(standInAgentDir() + u"/make-home"_s, {u"--set-up"_s, home});
+    ASSERT_EQ(made.exitCode, 0) << made.out.toStdString();
+    const QString tool = home + u"/bin/kivo"_s;
+    ASSERT_EQ(run(tool, {u"up"_s}).exitCode, 0);
+    QProcessEnvironment env;
+    env.insert(u"KIVO_HOME"_s, home);
+
+    struct Case { QStringList arguments; const char* failHook; int exitCode; QByteArray out; QByteArray error; };
+    const Case cases[] = {
+        {{u"pause"_s}, nullptr, 0, "Stopping\u2026\n", ""},
+        {{u"pause"_s}, nullptr, 3, "", "kivobar: pause does not apply now (Kivo is paused: this computer is unreachable)\n"},
+        {{u"resume"_s}, "up", 1, "Starting\u2026\n", "error: the relay refused \xef\xbf\xbd[31mus\n"},
+        {{u"open-session"_s, u"1"_s}, nullptr, 3, "", "kivobar: open-session 1 does not apply now: 0 sessions need you\n"},
+        {{u"quit"_s}, nullptr, 3, "", "kivobar: quit does not apply now: no Kivo Bar runs for the agent home "
+                                      + QFile::encodeName(home) + "\n"},
+        {{u"resume"_s}, nullptr, 0, "Starting\u2026\n", ""},
+    };
+    for (const Case& c : cases) {
+        if (c.failHook)
+            writeFile(home + u"/fail-"_s + QString::fromLatin1(c.failHook), "error: the relay refused \x1b[31mus\n");
+        const ProgramRun acted = runProgram(kProgram, c.arguments, env);
+        if (c.failHook)
+            QFile::remove(home + u"/fail-"_s + QString::fromLatin1(c.failHook));
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(acted.exitCode, c.exitCode) << what;
+        EXPECT_EQ(acted.out, c.out) << what;
+        EXPECT_EQ(acted.error, c.error) << what;
+    }
+    EXPECT_EQ(run(tool, {u"down"_s}).exitCode, 0) << "the last resume started the agent";
+}

@@ -1,0 +1,191 @@
+#include "cli/status_json.h"
+#include "processes.h"
+#include "program_run.h"
+#include "qt_printers.h"
+#include "status_records.h"
+#include "test_files.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// What the schema in docs/ finds wrong with each line (valid UTF-8, one object, the schema's rules); empty
+// when nothing is.
+QString schemaProblems(const QByteArray& lines)
+{
+    QProcess validator;
+    validator.start(u"/usr/bin/python3"_s, {QStringLiteral(KIVOBAR_SOURCE_DIR "/tests/support/validate_json.py"),
+                                            QStringLiteral(KIVOBAR_SOURCE_DIR "/docs/kivobar-status.schema.json")});
+    validator.write(lines);
+    validator.closeWriteChannel();
+    if (!validator.waitForFinished(30'000))
+        return u"the validator did not finish"_s;
+    const QString said = QString::fromUtf8(validator.readAllStandardOutput() + validator.readAllStandardError());
+    return validator.exitCode() == 0 ? QString() : said + u" in:\n"_s + QString::fromUtf8(lines);
+}
+
+QJsonObject parsed(const QByteArray& line)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+    return document.object();
+}
+
+const NeedsYou kWhole{.agent = u"coder"_s, .where = u"repo-a"_s, .detail = u"approve?"_s, .session = u"s1"_s,
+                      .window = u"2"_s, .run = u"r-1"_s};
+
+}  // namespace
+
+TEST(JsonString, EscapesWhatJsonAndTerminalsWouldMisread)
+{
+    struct Case { QString text; QString expected; };
+    const Case cases[] = {
+        {u"plain \u00e9 \u2713"_s, u"\"plain \u00e9 \u2713\""_s},
+        {u"a\"b\\c"_s, uR"("a\"b\\c")"_s},
+        {u"\n\r\t"_s, uR"("\n\r\t")"_s},
+        {u"\u001b[31m\u0000\u007f\u0085"_s, uR"("\u001b[31m\u0000\u007f\u0085")"_s},
+        {u"\u2028\u2029"_s, uR"("\u2028\u2029")"_s},
+        {u"\U0001F600"_s, u"\"\U0001F600\""_s},
+        {QString(QChar(0xd800)) + u'x' + QChar(0xdc00), u"\"\ufffdx\ufffd\""_s},
+        {QString(QChar(0xdbff)), u"\"\ufffd\""_s},
+    };
+    for (const Case& c : cases) {
+        const QString json = jsonString(c.text);
+        EXPECT_EQ(json, c.expected);
+        // Whatever went in, what comes out is UTF-8 that decodes back to it.
+        EXPECT_EQ(QString::fromUtf8(json.toUtf8()), json);
+    }
+}
+
+// Each state that the text dump's tests cover, printed by the real program as JSON.
+TEST(StatusJson, PrintsEveryStateOfTheDumpValidByTheSchema)
+{
+    QTemporaryDir dir;
+    const LiveChild agent;
+    const QString tool = u"/bin/kivo"_s;
+    int number = 0;
+    struct Case {
+        const char* what;
+        std::function<void(const QString& home)> make;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {"no tool",
+         [&](const QString& home) { writeStatusFile(home, StatusRecord{.pid = agent.pid()}.json()); },
+         R"({"schema_version":1,"state":"notSetUp","needs_you":[]})"},
+        {"a live agent with sessions",
+         [&](const QString& home) {
+             writeFile(home + tool, "#!/bin/sh\n", 0755);
+             writeStatusFile(home, StatusRecord{.pid = agent.pid(), .needsYou = R"([{"agent": "coder", "where": "repo-a"},
+                 {"agent": "writer", "where": "docs", "detail": "review the intro", "run": "r-1"}])"}.json());
+         },
+         R"({"schema_version":1,"state":"online","relays":["eu-1"],"clients":2,"agent_version":"1.4.2","needs_you":)"
+         R"([{"agent":"coder","where":"repo-a"},{"agent":"writer","where":"docs","detail":"review the intro","run":"r-1"}]})"},
+        {"a record whose process is gone",
+         [&](const QString& home) {
+             writeFile(home + tool, "#!/bin/sh\n", 0755);
+             writeStatusFile(home, StatusRecord{.pid = reapedProcessId(), .relays = std::nullopt,
+                                                .needsYou = R"([{"agent": "coder", "where": "repo-a", "detail": "d"}])"}.json());
+         },
+         R"({"schema_version":1,"state":"stopped","agent_version":"1.4.2","needs_you":[{"agent":"coder","where":"repo-a","detail":"d"}]})"},
+        {"a live agent without relays",
+         [&](const QString& home) {
+             writeFile(home + tool, "#!/bin/sh\n", 0755);
+             writeStatusFile(home, StatusRecord{.pid = agent.pid(), .relays = "[]", .needsYou = "[]"}.json());
+         },
+         R"({"schema_version":1,"state":"connecting","agent_version":"1.4.2","needs_you":[]})"},
+        {"an unreadable file",
+         [&](const QString& home) {
+             writeFile(home + tool, "#!/bin/sh\n", 0755);
+             writeFile(home + u"/host"_s, "");
+             writeFile(home + u"/run/status.json"_s, "{\"pid\": 1");
+         },
+         R"({"schema_version":1,"state":"stopped","needs_you":[]})"},
+    };
+    QByteArray printed;
+    for (const Case& c : cases) {
+        const QString home = dir.filePath(QString::number(++number));
+        c.make(home);
+        QProcessEnvironment env;
+        env.insert(u"KIVO_HOME"_s, home);
+        const ProgramRun run = runProgram(QStringLiteral(KIVOBAR_EXECUTABLE), {u"--status"_s, u"--json"_s}, env);
+        EXPECT_EQ(run.exitCode, 0) << c.what;
+        EXPECT_EQ(run.error, "") << c.what;
+        EXPECT_EQ(run.out, c.expected + '\n') << c.what;
+        printed += run.out;
+    }
+    EXPECT_EQ(schemaProblems(printed), QString());
+}
+
+TEST(StatusJson, GivesWhatOnlyATrayKnowsAndTheAgentsTextsAsTheyAre)
+{
+    TrayState tray{.state = Reach::online({u"eu-1"_s, u"a\"b"_s}, 3), .hasRecord = true,
+                   .agentVersion = u"1.4.2\u001b[2J"_s};
+    tray.needsYou = {kWhole, {.agent = u"writer"_s, .where = u"docs \u2028 <&>"_s, .run = u"r-2"_s}};
+    tray.busy = u"Stopping\u2026"_s;
+    tray.message = u"error: \u0007 bell"_s;
+    tray.updateAvailable = u"1.5.0"_s;
+    tray.barUpdate = BarUpdate{u"0.2.0"_s, QUrl(u"https://get.kivo.dev/bar/0.2.0 x.tar.gz"_s)};
+
+    const QByteArray line = statusJson(tray);
+    EXPECT_EQ(line.count('\n'), 1);
+    EXPECT_TRUE(line.endsWith('\n'));
+    EXPECT_EQ(schemaProblems(line + statusJson({.state = Reach::notSetUp()})), QString());
+
+    const QJsonObject object = parsed(line);
+    EXPECT_EQ(object.value(u"relays"_s).toArray(), QJsonArray({u"eu-1"_s, u"a\"b"_s}));
+    EXPECT_EQ(object.value(u"clients"_s).toInteger(), 3);
+    EXPECT_EQ(object.value(u"agent_version"_s).toString(), u"1.4.2\u001b[2J"_s);
+    EXPECT_EQ(object.value(u"needs_you"_s).toArray().at(0).toObject().keys(),
+              (QStringList{u"agent"_s, u"detail"_s, u"run"_s, u"session"_s, u"where"_s, u"window"_s}));
+    EXPECT_EQ(object.value(u"needs_you"_s).toArray().at(1).toObject().value(u"where"_s).toString(), u"docs \u2028 <&>"_s);
+    EXPECT_EQ(object.value(u"busy"_s).toString(), u"Stopping\u2026"_s);
+    EXPECT_EQ(object.value(u"message"_s).toString(), u"error: \u0007 bell"_s);
+    EXPECT_EQ(object.value(u"update"_s).toString(), u"1.5.0"_s);
+    EXPECT_EQ(object.value(u"bar_update"_s).toObject().value(u"url"_s).toString(),
+              u"https://get.kivo.dev/bar/0.2.0%20x.tar.gz"_s);
+    EXPECT_FALSE(line.contains('\x1b')) << "no byte of it acts on a terminal";
+}
+
+TEST(WaybarLine, NamesTheStateForStylingAndEscapesTheMarkup)
+{
+    struct Case { const char* what; TrayState tray; QString text; QJsonArray classes; QString alt; };
+    TrayState waiting{.state = Reach::online({u"eu-1"_s}, 1), .hasRecord = true, .agentVersion = u"1.4.2"_s,
+                      .needsYou = {{.agent = u"coder"_s, .where = u"<b>repo & co</b>"_s}}};
+    TrayState failedPause{.state = Reach::online({u"eu-1"_s}, 1), .busy = u"Stopping\u2026"_s,
+                          .message = u"error: a < b"_s};
+    const Case cases[] = {
+        {"not set up", {.state = Reach::notSetUp()}, u"Not set up"_s, {u"notSetUp"_s}, u"notSetUp"_s},
+        {"paused", {.state = Reach::stopped()}, u"Paused"_s, {u"stopped"_s}, u"stopped"_s},
+        {"connecting", {.state = Reach::connecting()}, u"Connecting\u2026"_s, {u"connecting"_s}, u"connecting"_s},
+        {"online", {.state = Reach::online({u"eu-1"_s}, 1)}, u"Online"_s, {u"online"_s}, u"online"_s},
+        {"a session waits", waiting, u"1 session needs you"_s, {u"online"_s, u"needsYou"_s}, u"needsYou"_s},
+        {"busy after a failure", failedPause, u"Stopping\u2026"_s, {u"online"_s, u"busy"_s, u"failed"_s}, u"online"_s},
+    };
+    for (const Case& c : cases) {
+        const QByteArray line = waybarJson(c.tray);
+        EXPECT_EQ(line.count('\n'), 1) << c.what;
+        const QJsonObject object = parsed(line);
+        EXPECT_EQ(object.keys(), (QStringList{u"alt"_s, u"class"_s, u"text"_s, u"tooltip"_s})) << c.what;
+        EXPECT_EQ(object.value(u"text"_s).toString(), c.text) << c.what;
+        EXPECT_EQ(object.value(u"class"_s).toArray(), c.classes) << c.what;
+        EXPECT_EQ(object.value(u"alt"_s).toString(), c.alt) << c.what;
+    }
+    EXPECT_EQ(parsed(waybarJson(waiting)).value(u"tooltip"_s).toString(),
+              u"Reachable from your devices \u00b7 via eu-1\n1 device connected \u00b7 Kivo 1.4.2\n"
+              "1 session needs you:\n  coder \u00b7 &lt;b&gt;repo &amp; co&lt;/b&gt;"_s);
+    EXPECT_EQ(parsed(waybarJson(failedPause)).value(u"tooltip"_s).toString(),
+              u"Reachable from your devices \u00b7 via eu-1\nStopping\u2026\nerror: a &lt; b"_s);
+}

@@ -1,0 +1,380 @@
+#!/usr/bin/python3
+"""Runs the real kivobar on a desktop people run (XFCE, LXQt, ...) and meets it as a user does: finds its
+icon on screen and measures how it stands out from the panel, clicks it with the pointer and times the
+menu against a known-good item on the same host, picks a row with the keyboard, sees attention, the
+tooltip and a notification of the host's own server, and compares the menu a live app shows with the one a
+freshly started app shows in the same state. All in one session of the host; the host's logs must not warn
+about our item.
+
+usage: hosts_test.py --build BUILD_DIR --source SOURCE_DIR --host NAME [--shots DIR]
+
+With --shots, the open menu while a session waits, and the notification bubble, are saved there as
+NAME.png and NAME-notification.png. Prints a PASS or FAIL line per check, the figures measured, and a
+summary; exits 1 when any check failed.
+"""
+
+import argparse
+import os
+import signal
+import statistics
+import sys
+
+sys.dont_write_bytecode = True
+DESKTOP_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "desktop")
+sys.path.insert(0, DESKTOP_TOOLS)
+
+from kivodesk.agent import StandInAgent  # noqa: E402
+from kivodesk.app import RecordingTerminal, start_kivobar  # noqa: E402
+from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.hosts import HOSTS, open_host  # noqa: E402
+from kivodesk.logs import warnings_naming  # noqa: E402
+from kivodesk.notifications import INTERFACE as NOTIFICATIONS, NAME as NOTIFICATIONS_NAME, PATH as NOTIFICATIONS_PATH  # noqa: E402,E501
+from kivodesk.on_screen import ItemOnScreen, Screen  # noqa: E402
+from kivodesk.pixels import Rect, glyph_contrast  # noqa: E402
+from kivodesk.processes import pid_alive  # noqa: E402
+from kivodesk.scenario import run_in_session  # noqa: E402
+from kivodesk.signals import Monitor  # noqa: E402
+from kivodesk.tray import MENU_INTERFACE, wait_item, watcher_items  # noqa: E402
+from kivodesk.wait import Timeout, holds_within, wait_until  # noqa: E402
+from kivodesk.xinput import click, keys  # noqa: E402
+
+WAIT = 20
+# Hosts start in seconds; a cold cache on a busy machine makes that many more.
+STARTUP = 60
+BUDGET = 330
+# How long a click that opens nothing is watched: well past the app's own wait for a menu to open.
+NOTHING_OPENS = 3
+TIMED_OPENINGS = 3
+MIN_CONTRAST = 3.0
+
+ONLINE = "Reachable from your devices · via eu-1"
+PAUSED = "Kivo is paused: this computer is unreachable"
+WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING_SUMMARY = "claude · ~/src/kivo"
+OPENS_SESSION = "agent --on this watch kivo-7"
+OUR_WORDS = ("io.kivo.KivoBar", "Kivo Bar", "kivobar")
+
+BUS_RULES = ["type='method_call',interface='org.freedesktop.Notifications',member='Notify'",
+             "type='signal',interface='org.freedesktop.Notifications'",
+             "type='method_call',interface='com.canonical.dbusmenu'"]
+
+TOOLS = ["Xvfb", "dbus-daemon", "unshare", "xdotool"]
+
+
+class HostScenario:
+    """kivobar and a control item on one host, in one session of it, one phase per method."""
+
+    def __init__(self, args, session):
+        self.args = args
+        self.session = session
+        self.host = open_host(session, args.host)
+        self.screen = Screen(session)
+        self.bus = session.bus()
+        self.terminal = RecordingTerminal(session)
+        self.agent = StandInAgent(args.source, session.path("agent-home"), session.processes.log_path("kivo-tool"))
+        self.checks = Checks(f"host end-to-end on {args.host}", BUDGET)
+        self.figures = []
+        self.our_bus_names = set()
+        self.app = None
+        self.item = None
+        self.place = None
+        self.monitor = None
+        self.control_times = []
+
+    # ------------------------------------------------------------ helpers
+
+    def figure(self, text):
+        """A measurement worth reporting whatever the checks say."""
+        self.figures.append(text)
+        print(f"FIGURE: {text}", flush=True)
+
+    def save_shot(self, image, suffix=""):
+        """Keeps a picture in the --shots folder, when there is one."""
+        if self.args.shots:
+            os.makedirs(self.args.shots, exist_ok=True)
+            image.save(os.path.join(self.args.shots, f"{self.host.name}{suffix}.png"))
+
+    def start_app(self):
+        """Starts kivobar as the desktop starts an app; returns once its item is registered and reads online."""
+        self.app = start_kivobar(self.session, self.args.build, self.agent.home,
+                                 env={**self.host.app_env, "TERMINAL": self.terminal.path})
+        try:
+            self.item = wait_item(self.bus, self.app.pid, WAIT)
+        except Timeout as error:
+            raise Abort(f"kivobar registers a tray item on {self.host.name}: {error}") from error
+        self.our_bus_names.update(self.bus.connections_of(self.app.pid))
+        if not holds_within(lambda: self.item.headline() == ONLINE, WAIT):
+            raise Abort(f'kivobar\'s menu reads "{ONLINE}" (it reads "{self.item.headline()}")')
+
+    def our_notifications(self, since=0):
+        """The Notify calls kivobar made, after the first since of them: (summary, body, actions) each."""
+        calls = self.monitor.messages(lambda seen: seen.type == "method_call" and seen.fields.get("member") == "Notify"
+                                      and seen.fields.get("sender") in self.our_bus_names)
+        return [(call.body[3], call.body[4], call.body[5]) for call in calls][since:]
+
+    def states_shown(self, since):
+        """Whether kivobar showed the state as a notification after its first since notifications."""
+        return any(ONLINE in summary + body for summary, body, _ in self.our_notifications(since))
+
+    def menu_asked_since(self, count):
+        """Whether the host asked our menu to show (AboutToShow, or an "opened" event) after the first count
+        dbusmenu calls to us."""
+        calls = self.menu_calls()[count:]
+        return any(call.fields.get("member") in ("AboutToShow", "AboutToShowGroup")
+                   or (call.fields.get("member") == "Event" and call.body[1] == "opened") for call in calls)
+
+    def menu_calls(self):
+        """The dbusmenu calls made to kivobar so far."""
+        return self.monitor.messages(lambda seen: seen.type == "method_call"
+                                     and seen.fields.get("interface") == MENU_INTERFACE
+                                     and seen.fields.get("destination") in self.our_bus_names)
+
+    def time_menu(self, place, who):
+        """Opens the item's menu with the host's menu button a few times; returns (times, the last menu, left open)."""
+        times, popup = [], None
+        for attempt in range(TIMED_OPENINGS):
+            if popup is not None:
+                self.screen.close_popup(popup)
+            popup = self.screen.open_by_click(place.point(), self.host.menu_button)
+            if popup is None:
+                self.checks.fail(f"a click with button {self.host.menu_button} on {who} opens its menu "
+                                 f"(attempt {attempt + 1})")
+                return times, None
+            times.append(popup.seconds)
+        self.figure(f"click to menu, {who}: median {statistics.median(times):.3f} s "
+                    f"({', '.join(f'{seconds:.3f}' for seconds in times)})")
+        return times, popup
+
+    def menu_picture(self):
+        """Opens our menu, and returns the picture of it once drawn, and the menu, still open."""
+        popup = self.screen.open_by_click(self.place.point(), self.host.menu_button)
+        if popup is None:
+            return None, None
+        return self.screen.settled(popup.rect), popup
+
+    # ------------------------------------------------------------ phases
+
+    def desktop(self):
+        """The host comes up as a session does; the agent runs; a monitor records the bus from here on."""
+        try:
+            self.host.start(STARTUP)
+        except Timeout as error:
+            raise Abort(f"{self.host.name} did not come up: {error}") from error
+        self.monitor = Monitor(self.session.bus_address, BUS_RULES)
+        self.session.on_close.append(self.monitor.stop)
+        name = self.bus.call(NOTIFICATIONS_NAME, NOTIFICATIONS_PATH, NOTIFICATIONS, "GetServerInformation")[0]
+        self.checks.check(f"the notification server is the host's own ({name})", name == self.host.notification_server)
+        self.agent.make()
+        self.session.on_close.append(self.agent.down)
+        self.first_agent = self.agent.up()
+        self.screen.park_pointer()
+
+    def control_item(self):
+        """A known-good item on the same host: what a click does to it, and how soon its menu opens."""
+        control = self.session.start("control", [sys.executable, os.path.join(DESKTOP_TOOLS, "control_item.py")],
+                                     env=self.host.app_env)
+        try:
+            wait_item(self.bus, control.pid, WAIT)
+            place = ItemOnScreen(self.screen, self.bus, lambda: control.send_signal(signal.SIGUSR1),
+                                 lambda: control.send_signal(signal.SIGUSR1), "the control item")
+            place.locate()
+        except Timeout as error:
+            self.checks.fail(f"the control item shows on {self.host.name}", str(error))
+            return
+        self.figure(f"contrast, control item: {glyph_contrast(place.picture, place.glyph)}")
+        if not self.host.left_click_opens_menu:
+            popup = self.screen.open_by_click(place.point(), 1, timeout=NOTHING_OPENS)
+            self.checks.check(f"{self.host.name} opens no menu on a left click, even for the control item", popup is None)
+            if popup is not None:
+                self.screen.close_popup(popup)
+        self.control_times, popup = self.time_menu(place, "control item")
+        if popup is not None:
+            self.screen.close_popup(popup)
+        self.session.processes.stop("control")
+        wait_until(lambda: all(self.bus.name_pid(name) != control.pid for name, _ in watcher_items(self.bus)), WAIT,
+                   "the control item to leave the tray")
+        self.screen.park_pointer()
+
+    def contrast(self):
+        """Our icon on each of the host's panel looks, the session's own last: found on screen, then measured."""
+        self.start_app()
+        # The icon changes when the agent has no relay (connecting), and back.
+        self.place = ItemOnScreen(self.screen, self.bus, lambda: self.agent.set_relays([]),
+                                  lambda: self.agent.set_relays(["eu-1"]), "kivobar")
+        for look in reversed(self.host.looks):
+            self.host.set_look(look)
+            try:
+                glyph = self.place.locate()
+            except Timeout as error:
+                self.checks.fail(f"kivobar's icon is found on the {look} panel", str(error))
+                continue
+            measured = glyph_contrast(self.place.picture, glyph)
+            # As the host drew it before the icon changed: right after the switch, a host may still show the
+            # icon as it drew it for the other look.
+            first = glyph_contrast(self.place.first_picture, glyph)
+            self.figure(f"contrast, kivobar on the {look} panel: {measured} at {glyph}; as drawn before its "
+                        f"icon changed: {first}")
+            self.checks.check(f"kivobar's icon stands out from the {look} panel ({measured}, at least {MIN_CONTRAST:g}:1)",
+                              measured.ratio >= MIN_CONTRAST)
+
+    def left_click(self):
+        """Where a left click opens no menu (LXQt), it shows the state as a notification instead."""
+        if self.host.left_click_opens_menu:
+            return
+        notes, asked = len(self.our_notifications()), len(self.menu_calls())
+        popup = self.screen.open_by_click(self.place.point(), 1, timeout=NOTHING_OPENS)
+        shown = holds_within(lambda: self.states_shown(notes), WAIT)
+        self.checks.check("a left click shows the state as a notification", shown, str(self.our_notifications(notes)))
+        self.checks.check("and opens no menu, as for the control item",
+                          popup is None and not self.menu_asked_since(asked))
+        if popup is not None:
+            self.screen.close_popup(popup)
+        self.screen.park_pointer()
+
+    def menu_by_pointer(self):
+        """The menu opens with a real click, no slower than the control's; returns the open menu."""
+        notes = len(self.our_notifications())
+        times, popup = self.time_menu(self.place, "kivobar")
+        if not times or not self.control_times:
+            return popup
+        ours, theirs = statistics.median(times), statistics.median(self.control_times)
+        # Generous: two busy cores make single openings wobble by a tenth of a second.
+        self.checks.check(f"kivobar's menu opens no slower than the control item's ({ours:.3f} s against "
+                          f"{theirs:.3f} s, medians of {TIMED_OPENINGS})", ours <= 2 * theirs + 0.1)
+        self.checks.check("opening the menu shows no status notification as well (the host said it opened the menu)",
+                          not self.states_shown(notes),
+                          str(self.our_notifications(notes)))
+        return popup
+
+    def pause_by_keyboard(self, popup):
+        """In the open menu, the arrow keys and Return pick "Pause Kivo", and the agent pauses."""
+        rows = [row for row in self.item.visible_rows() if row.parent == 0 and row.type != "separator" and row.enabled]
+        labels = [row.label for row in rows]
+        if popup is None or "Pause Kivo" not in labels:
+            self.checks.fail('picking "Pause Kivo" in the open menu', f"menu open: {popup is not None}, rows {labels}")
+            return
+        # Menus of GTK and Qt alike start on the first row that can be picked and skip the others.
+        keys(self.session, *["Down"] * (labels.index("Pause Kivo") + 1), "Return")
+        self.checks.eventually('picking "Pause Kivo" with the keyboard pauses the agent',
+                               lambda: not pid_alive(self.first_agent), 15)
+        self.checks.check(f'the menu then reads "{PAUSED}"', holds_within(lambda: self.item.headline() == PAUSED, WAIT))
+        self.screen.park_pointer()
+
+    def session_waits(self):
+        """A session waits: attention, the host's bubble with one Open that opens it, the tooltip, the menu."""
+        notes = len(self.our_notifications())
+        since = self.screen.snapshot()
+        online_icon = self.place.picture.crop(self.place.rect().grown(2))
+        self.agent.set_needs_you(WAITING)
+        self.agent.up()
+        self.checks.check("the item asks for attention while the session waits",
+                          holds_within(lambda: self.item.prop("Status") == "NeedsAttention", WAIT))
+        self.checks.check(f"{self.host.name} draws the item differently then",
+                          holds_within(lambda: not self.screen.grab(online_icon.rect).same_pixels(online_icon), WAIT))
+        announced = holds_within(lambda: [n for n in self.our_notifications(notes) if n[0] == WAITING_SUMMARY], WAIT)
+        waiting = [n for n in self.our_notifications(notes) if n[0] == WAITING_SUMMARY]
+        actions = list(zip(waiting[0][2][::2], waiting[0][2][1::2])) if waiting else []
+        # What the server draws as buttons: every action, or all but the click on the bubble.
+        buttons = [label for key, label in actions if self.host.default_action_is_button or key != "default"]
+        self.checks.check(f"a notification says the session waits, with exactly one visible Open (sent {actions})",
+                          announced and buttons.count("Open") == 1)
+        server = self.bus.name_pid(NOTIFICATIONS_NAME)
+        bubble = self.screen.wait_popup(lambda window: window.pid == server, since, timeout=WAIT)
+        if not self.checks.check(f"{self.host.notification_server} shows it as a bubble", bubble is not None):
+            return
+        self.save_shot(self.screen.settled(bubble.rect), "-notification")
+        # The tooltip and the menu before the bubble goes: hosts that keep unattended notifications may add
+        # an item of their own then, which moves ours.
+        if self.host.draws_tooltips:
+            tooltip = self.screen.open_by_hover(self.place.point())
+            self.checks.check("hovering the icon shows its tooltip", tooltip is not None)
+            self.screen.park_pointer()
+        picture, popup = self.menu_picture()
+        if self.checks.check("the menu opens while the session waits", popup is not None):
+            # The menu and the panel's band with the icon, no wider: the bubble may be beside the menu.
+            icon = self.place.rect()
+            self.save_shot(self.screen.grab(popup.rect.union(Rect(icon.x, icon.y - 4, icon.width, icon.height + 8))))
+            self.screen.close_popup(popup)
+        if self.host.open_button_offset is not None:
+            dx, dy = self.host.open_button_offset
+            click(self.session, (bubble.rect.right + dx, bubble.rect.bottom + dy))
+            self.checks.check("its Open button opens the waiting session in a terminal",
+                              holds_within(lambda: OPENS_SESSION in self.terminal.ran(), WAIT), self.terminal.ran())
+        self.screen.park_pointer()
+
+    def live_against_fresh(self):
+        """After online, paused, a session waiting and online again, the menu looks as a fresh app's does."""
+        self.agent.set_needs_you([])
+        self.checks.check("the item is active again once no session waits",
+                          holds_within(lambda: self.item.prop("Status") == "Active", WAIT))
+        live, popup = self.menu_picture()
+        if popup is None:
+            self.checks.fail("the live app's menu opens")
+            return
+        self.screen.close_popup(popup)
+        self.session.processes.stop("kivobar")
+        self.start_app()
+        fresh, popup = self.menu_picture()
+        if popup is None:
+            self.checks.fail("the fresh app's menu opens")
+            return
+        self.screen.close_popup(popup)
+        self.screen.park_pointer()
+        same = live.same_pixels(fresh)
+        if not same:
+            self.save_shot(live, "-menu-live")
+            self.save_shot(fresh, "-menu-fresh")
+        self.checks.check(f"the live menu matches a fresh app's menu pixel for pixel ({live.width}x{live.height} "
+                          f"against {fresh.width}x{fresh.height})", same)
+
+    def host_logs(self):
+        """The host's own logs hold no warning about our item."""
+        found = []
+        for name in self.host.log_names:
+            try:
+                with open(self.session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
+                    found += [f"{name}: {line}" for line in warnings_naming(log.read(), OUR_WORDS, self.our_bus_names)]
+            except FileNotFoundError:
+                continue
+        self.checks.check(f"{self.host.name}'s logs ({', '.join(self.host.log_names)}) warn about nothing of ours",
+                          not found, "; ".join(found[:5]))
+
+    def run(self):
+        """Every phase in order; an Abort ends the run with a FAIL line."""
+        try:
+            self.desktop()
+            self.control_item()
+            self.contrast()
+            popup = self.menu_by_pointer()
+            self.pause_by_keyboard(popup)
+            self.session_waits()
+            self.live_against_fresh()
+            # Last: its bubble would stand in the way of the one a waiting session brings.
+            self.left_click()
+            self.host_logs()
+        except (Abort, Timeout) as error:
+            self.checks.fail(str(error))
+        if self.figures:
+            print("figures:\n" + "\n".join(f"  {figure}" for figure in self.figures), flush=True)
+        return self.checks
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
+    parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
+    parser.add_argument("--host", choices=sorted(HOSTS), required=True, help="the desktop to run on")
+    parser.add_argument("--shots", help="a folder for the pictures of the menu and the notification")
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    args.source = os.path.abspath(args.source)
+
+    if not os.access(os.path.join(args.build, "app", "kivobar"), os.X_OK):
+        print(f"FAIL: no {args.build}/app/kivobar: build the kivobar target first")
+        return 1
+    return run_in_session(f"kivo-hosts-{args.host}", TOOLS + list(HOSTS[args.host].programs),
+                          lambda session: HostScenario(args, session).run())
+
+
+if __name__ == "__main__":
+    sys.exit(main())
