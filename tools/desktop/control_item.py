@@ -2,7 +2,11 @@
 """A known-good tray item to compare KivoBar with on the same host: libayatana-appindicator with a GTK menu,
 as most Linux tray apps are made.
 
-usage: control_item.py    (runs until TERM; USR1 swaps its icon, so that a test can find it on screen)
+usage: control_item.py    (runs until TERM; USR1 swaps its icon, so that a test can find it on screen;
+                           USR2 turns its attention state on and off)
+
+It prints "ready" once its item is set up and "clicked LABEL" for each row picked, so a test can read
+what a host did with it in its log.
 """
 
 import signal
@@ -14,20 +18,29 @@ gi.require_version("Gtk", "3.0")
 gi.require_version("AyatanaAppIndicator3", "0.1")
 from gi.repository import AyatanaAppIndicator3, GLib, Gtk  # noqa: E402
 
+Status = AyatanaAppIndicator3.IndicatorStatus
+
+
+def say(text):
+    print(text, flush=True)
+
 
 def main():
     icons = ["dialog-information", "dialog-warning"]
     indicator = AyatanaAppIndicator3.Indicator.new("kivo-control-item", icons[0],
                                                     AyatanaAppIndicator3.IndicatorCategory.APPLICATION_STATUS)
     indicator.set_title("Control item")
+    indicator.set_attention_icon_full("dialog-error", "needs attention")
     menu = Gtk.Menu()
     for label in ("Reachable from your devices", "Pause", "Open the dashboard", "Show the log", None, "Quit"):
         row = Gtk.SeparatorMenuItem() if label is None else Gtk.MenuItem(label=label)
         row.set_sensitive(label != "Reachable from your devices")
+        if label is not None:
+            row.connect("activate", lambda _row, label=label: say(f"clicked {label}"))
         menu.append(row)
     menu.show_all()
     indicator.set_menu(menu)
-    indicator.set_status(AyatanaAppIndicator3.IndicatorStatus.ACTIVE)
+    indicator.set_status(Status.ACTIVE)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, Gtk.main_quit)
 
     def swap_icon():
@@ -35,7 +48,13 @@ def main():
         indicator.set_icon_full(icons[0], "")
         return GLib.SOURCE_CONTINUE
 
+    def toggle_attention():
+        indicator.set_status(Status.ACTIVE if indicator.get_status() == Status.ATTENTION else Status.ATTENTION)
+        return GLib.SOURCE_CONTINUE
+
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, swap_icon)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, toggle_attention)
+    say("ready")
     Gtk.main()
     return 0
 

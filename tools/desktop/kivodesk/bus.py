@@ -52,6 +52,10 @@ class Bus:
         """One property's value."""
         return unvariant(self.call(dest, path, "org.freedesktop.DBus.Properties", "Get", "ss", interface, name)[0])
 
+    def set(self, dest, path, interface, name, signature, value):
+        """Sets one property to value, of D-Bus type signature."""
+        self.call(dest, path, "org.freedesktop.DBus.Properties", "Set", "ssv", interface, name, (signature, value))
+
     def _driver(self, method, *args):
         try:
             return getattr(self.driver, method)(*args)
@@ -93,6 +97,11 @@ class Bus:
     def reload_config(self):
         """Makes the bus read its configuration and service folders again."""
         self._driver("ReloadConfig")
+
+    def update_activation_environment(self, values):
+        """Adds values (a dict of environment variables) to what the programs the bus starts get."""
+        self.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                  "UpdateActivationEnvironment", "a{ss}", values)
 
     def add_match(self, rule):
         """Asks the bus to deliver messages matching a MatchRule to this connection."""

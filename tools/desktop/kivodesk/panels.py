@@ -8,7 +8,7 @@ import glob
 import json
 import os
 
-from .session import NOBODY
+from .host_user import HostUser
 from .tray import WATCHER, host_registered
 from .wait import DEFAULT_TIMEOUT, wait_until
 from .xscreen import tray_selection_owner
@@ -79,21 +79,17 @@ class WaybarPanel:
         self.session = session
         self.modules = modules or {}
         self.style = style
-        self.user = NOBODY if os.getuid() == 0 else None
-        self.other_users = (self.user[0],) if self.user else ()
+        self.host_user = HostUser(session, "wayland")
+        self.user = self.host_user.user
+        self.other_users = self.host_user.uids
         self.wayland_display = None
-        self.dir = session.path("wayland")
-        self.runtime = os.path.join(self.dir, "runtime")
-        self.home = os.path.join(self.dir, "home")
+        self.dir = self.host_user.dir
+        self.runtime = self.host_user.runtime
 
     def _prepare(self):
         if os.path.isdir(self.dir):
             return
-        os.mkdir(self.dir, 0o755)
-        for folder in (self.runtime, self.home):
-            os.mkdir(folder, 0o700)
-            if self.user:
-                os.chown(folder, *self.user)
+        self.host_user.prepare()
         _write(os.path.join(self.dir, "sway.conf"), SWAY_CONFIG)
         config = {**WAYBAR_CONFIG, **self.modules, "modules-right": [*self.modules, *WAYBAR_CONFIG["modules-right"]]}
         _write(os.path.join(self.dir, "waybar.json"), json.dumps(config))
@@ -102,11 +98,7 @@ class WaybarPanel:
     def _env(self):
         env = {
             **PANEL_LOCALE,
-            "HOME": self.home,
-            "XDG_RUNTIME_DIR": self.runtime,
-            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
-            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
-            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            **self.host_user.env(),
             "WLR_BACKENDS": "headless",
             "WLR_LIBINPUT_NO_DEVICES": "1",
             "WLR_RENDERER": "pixman",

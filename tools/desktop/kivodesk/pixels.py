@@ -132,6 +132,10 @@ class Image:
             found = rect if found is None else found.union(rect)
         return found
 
+    def flat(self):
+        """Whether every pixel has the same colour (an image of nothing drawn yet)."""
+        return self.rgb == self.rgb[:3] * (self.width * self.height)
+
     def commonest(self, rect=None):
         """The colour most pixels inside rect (default: all) have."""
         part = self.crop(rect) if rect else self

@@ -53,6 +53,22 @@ def stop_pid(pid, grace=STOP_GRACE):
     return False
 
 
+def processes_marked(marker):
+    """The pids of the processes whose environment holds the line marker (NAME=VALUE), ourselves excepted."""
+    wanted = marker.encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if wanted in environ.read().split(b"\0") and pid_alive(int(entry)):
+                    pids.append(int(entry))
+        except OSError:
+            continue
+    return pids
+
+
 class Processes:
     """Starts named processes with their output in LOG_DIR/NAME.log, and stops them, last first."""
 

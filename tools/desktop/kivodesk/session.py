@@ -1,4 +1,5 @@
-"""A private desktop session: a temporary folder, an X server and a session bus of its own."""
+"""A private desktop session: a temporary folder, an X server and a session bus of its own, and for the desktops
+that want one a system bus of its own."""
 
 import os
 import select
@@ -7,7 +8,7 @@ import shutil
 import tempfile
 
 from .bus import Bus
-from .processes import Processes, stop_pid
+from .processes import Processes, processes_marked, stop_pid
 from .wait import DEFAULT_TIMEOUT, wait_until
 
 # The unprivileged user that runs what refuses to run as root (sway); nobody on Debian.
@@ -16,7 +17,7 @@ NOBODY = (65534, 65534)
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
-  <type>session</type>
+  <type>{kind}</type>
   <listen>unix:path={socket}</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
@@ -25,10 +26,13 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
-  <servicedir>{services}</servicedir>
+  {services}
   {limits}
 </busconfig>
 """
+
+# The environment variable that marks every process of a session, with the session's folder as its value.
+SESSION_MARK = "KIVODESK_SESSION"
 
 # What a bus-activated program is told to run: the Exec line of its .service file.
 SERVICE_FILE = "[D-BUS Service]\nName={name}\nExec={command}\n"
@@ -59,11 +63,15 @@ class Session:
         self.processes = Processes(self.dir)
         self.display = None
         self.bus_address = None
+        self.system_bus_address = None
         self._bus = None
         self.on_close = []
         for sub in ("runtime", "config", "cache", "data", "bus-services"):
             os.mkdir(self.path(sub), 0o700)
         self.env = base_environment({
+            # Whatever our processes start inherits this, the bus's activated programs too: close() finds by
+            # it what a desktop left running, as a session manager would.
+            SESSION_MARK: self.dir,
             "XDG_RUNTIME_DIR": self.path("runtime"),
             "XDG_CONFIG_HOME": self.path("config"),
             "XDG_CACHE_HOME": self.path("cache"),
@@ -113,19 +121,39 @@ class Session:
         drops any connection that sends a larger message, as every bus does beyond its own limit.
 
         Activated programs get the bus's environment: the session's as it is now, DISPLAY included."""
-        socket = self.path("bus")
+        limits = f'<limit name="max_message_size">{max_message_size}</limit>' if max_message_size else ""
+        services = f"<servicedir>{self.path('bus-services')}</servicedir>"
+        self.bus_address = self._start_daemon("bus", "session", services, limits, other_users, timeout)
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
+        return self.bus_address
+
+    def start_system_bus(self, other_users=(), timeout=DEFAULT_TIMEOUT):
+        """Starts a system bus of the session's own, that lets anyone own any name and activates nothing; sets
+        DBUS_SYSTEM_BUS_ADDRESS, for what the session bus starts too.
+
+        Desktop shells want one to watch logind, accounts and the like; all they find there is that nothing
+        runs, as in a container."""
+        self.system_bus_address = self._start_daemon("system-bus", "system", "", "", other_users, timeout)
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self.system_bus_address
+        if self.bus_address is not None:
+            self.bus().update_activation_environment({"DBUS_SYSTEM_BUS_ADDRESS": self.system_bus_address})
+        return self.system_bus_address
+
+    def _start_daemon(self, name, kind, services, limits, other_users, timeout):
+        """Starts a dbus-daemon of kind (session, system) as the process NAME; returns its address."""
+        socket = self.path(name)
         users = "".join(f'<allow user="{uid}"/>' for uid in other_users)
         if other_users:
             users += f'<allow user="{os.getuid()}"/>'
             # The other user must reach the socket inside our private folder.
             os.chmod(self.dir, 0o711)
-        with open(self.path("bus.conf"), "w", encoding="utf-8") as conf:
-            limits = f'<limit name="max_message_size">{max_message_size}</limit>' if max_message_size else ""
-            conf.write(BUS_CONFIG.format(socket=socket, users=users, services=self.path("bus-services"), limits=limits))
+        config = self.path(f"{name}.conf")
+        with open(config, "w", encoding="utf-8") as conf:
+            conf.write(BUS_CONFIG.format(kind=kind, socket=socket, users=users, services=services, limits=limits))
         read_end, write_end = os.pipe()
         try:
-            process = self.start("bus", ["dbus-daemon", f"--config-file={self.path('bus.conf')}", "--nofork",
-                                         f"--print-address={write_end}"], pass_fds=(write_end,))
+            process = self.start(name, ["dbus-daemon", f"--config-file={config}", "--nofork",
+                                        f"--print-address={write_end}"], pass_fds=(write_end,))
         finally:
             os.close(write_end)
         try:
@@ -133,9 +161,7 @@ class Session:
         finally:
             os.close(read_end)
         if not address.startswith("unix:"):
-            raise RuntimeError("dbus-daemon did not start")
-        self.bus_address = address
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+            raise RuntimeError(f"dbus-daemon ({kind}) did not start")
         return address
 
     def add_bus_service(self, name, argv):
@@ -182,6 +208,9 @@ class Session:
             self._bus.close()
             self._bus = None
         self.processes.stop_all()
+        # What our processes started and left behind, the helpers a desktop's daemons spawn among them.
+        for pid in processes_marked(f"{SESSION_MARK}={self.dir}"):
+            stop_pid(pid)
         if self.keep:
             print(f"desktop: kept {self.dir}", flush=True)
         else:

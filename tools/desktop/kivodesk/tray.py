@@ -77,8 +77,9 @@ def watcher_items(bus):
     paths = None
     for entry in entries:
         if "/" in entry and not entry.startswith("/"):
+            # BUSNAME/PATH, or BUSNAME@/PATH from GNOME's AppIndicator extension.
             name, path = entry.split("/", 1)
-            items.append((name, "/" + path))
+            items.append((name.removesuffix("@"), "/" + path))
             continue
         # Some watchers list bare bus names and keep the paths in a property of their own.
         if paths is None:

@@ -181,19 +181,36 @@ def _window_type(xlib, handle, atom):
 def grab(display, rect=None):
     """The pixels of rect on the screen (all of it by default) as an Image; None when the server refused."""
     with _connection(display) as (xlib, handle):
-        root = xlib.XDefaultRootWindow(handle)
-        if rect is None:
-            attributes = _WindowAttributes()
-            xlib.XGetWindowAttributes(handle, root, ctypes.byref(attributes))
-            rect = Rect(0, 0, attributes.width, attributes.height)
-        image = xlib.XGetImage(handle, root, rect.x, rect.y, rect.width, rect.height, ALL_PLANES, Z_PIXMAP)
-        if not image:
+        return _image(xlib, handle, xlib.XDefaultRootWindow(handle), rect)
+
+
+def window_content(display, window):
+    """What a window's program has drawn in it, as an Image placed where the window is; None when the window
+    is gone. Under a compositing window manager this is the window's own picture, which the screen shows a
+    frame of the compositor's later."""
+    with _connection(display) as (xlib, handle):
+        attributes = _WindowAttributes()
+        if not xlib.XGetWindowAttributes(handle, window, ctypes.byref(attributes)):
             return None
-        try:
-            shape = image.contents
-            if shape.bits_per_pixel != 32:
-                raise OSError(f"a screen of {shape.bits_per_pixel} bits per pixel; the harness reads 32")
-            raw = ctypes.string_at(shape.data, shape.bytes_per_line * shape.height)
-        finally:
-            xlib.XDestroyImage(image)
+        image = _image(xlib, handle, window, Rect(0, 0, attributes.width, attributes.height))
+    if image is not None:
+        image.origin = (attributes.x, attributes.y)
+    return image
+
+
+def _image(xlib, handle, drawable, rect):
+    if rect is None:
+        attributes = _WindowAttributes()
+        xlib.XGetWindowAttributes(handle, drawable, ctypes.byref(attributes))
+        rect = Rect(0, 0, attributes.width, attributes.height)
+    image = xlib.XGetImage(handle, drawable, rect.x, rect.y, rect.width, rect.height, ALL_PLANES, Z_PIXMAP)
+    if not image:
+        return None
+    try:
+        shape = image.contents
+        if shape.bits_per_pixel != 32:
+            raise OSError(f"a screen of {shape.bits_per_pixel} bits per pixel; the harness reads 32")
+        raw = ctypes.string_at(shape.data, shape.bytes_per_line * shape.height)
+    finally:
+        xlib.XDestroyImage(image)
     return Image.from_bgrx(rect.width, rect.height, raw, shape.bytes_per_line, (rect.x, rect.y))

@@ -1,11 +1,13 @@
 """The desktops people run, brought up in a Session for end-to-end tests: one module per desktop, each a
 host with the panel interface (start, stop, host_pid) and the facts a scenario reads off it."""
 
+from .gnome import BareGnomeShell, GnomeShell
 from .lxqt import LxqtDesktop
+from .plasma import Plasma
 from .x11_desktop import open_x11_desktop
 from .xfce import XfceDesktop
 
-HOSTS = {host.name: host for host in (XfceDesktop, LxqtDesktop)}
+HOSTS = {host.name: host for host in (XfceDesktop, LxqtDesktop, GnomeShell, BareGnomeShell, Plasma)}
 
 
 def open_host(session, name):
