@@ -97,6 +97,22 @@ class Screen:
         width, height = self.size()
         move(self.session, (width // 2, height // 2))
 
+    def come_to_rest(self, popup, timeout=DEFAULT_TIMEOUT):
+        """The popup where its window stays: a host may slide it in from where it mapped it (Plasma's
+        bubbles rise from the panel). A popup without a window of its own is where it was found."""
+        if not popup.window:
+            return popup
+        places = []
+
+        def resting():
+            place = next((w.rect for w in xscreen.mapped_windows(self.display) if w.id == popup.window), None)
+            places.append(place)
+            # Where it was at each look over QUIET seconds.
+            return place is not None and len(places) > 4 and places[-5:] == [place] * 5
+
+        wait_until(resting, timeout, "the popup to come to rest", interval=QUIET / 4)
+        return Popup(places[-1], popup.seconds, popup.window)
+
     def window_ids(self):
         """The ids of the windows mapped now."""
         return {window.id for window in xscreen.mapped_windows(self.display)}

@@ -138,14 +138,36 @@ def mapped_windows(display):
                     continue
                 if attributes.map_state == IS_VIEWABLE:
                     rect = Rect(attributes.x, attributes.y, attributes.width, attributes.height)
-                    types = _property(xlib, handle, children[index], "_NET_WM_WINDOW_TYPE", XA_ATOM)
+                    client = _client_of(xlib, handle, children[index])
+                    types = _property(xlib, handle, client, "_NET_WM_WINDOW_TYPE", XA_ATOM)
                     kinds = tuple(_window_type(xlib, handle, atom) for atom in types)
-                    pid = _property(xlib, handle, children[index], "_NET_WM_PID", XA_CARDINAL)
+                    pid = _property(xlib, handle, client, "_NET_WM_PID", XA_CARDINAL)
                     windows.append(Window(children[index], rect, kinds, pid[0] if pid else 0))
         finally:
             if children:
                 xlib.XFree(children)
     return windows
+
+
+def _client_of(xlib, handle, window, depth=2):
+    """The window that says what it is (its pid or type): window itself, or the client inside a window
+    manager's frame (KWin frames docks and popups too), looked for this many levels down."""
+    if _property(xlib, handle, window, "_NET_WM_PID", XA_CARDINAL) or depth == 0:
+        return window
+    root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+    children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+    if not xlib.XQueryTree(handle, window, ctypes.byref(root), ctypes.byref(parent), ctypes.byref(children),
+                           ctypes.byref(count)):
+        return window
+    try:
+        for index in range(count.value):
+            client = _client_of(xlib, handle, children[index], depth - 1)
+            if _property(xlib, handle, client, "_NET_WM_PID", XA_CARDINAL):
+                return client
+    finally:
+        if children:
+            xlib.XFree(children)
+    return window
 
 
 def _property(xlib, handle, window, name, kind):

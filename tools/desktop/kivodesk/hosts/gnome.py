@@ -123,5 +123,6 @@ class BareGnomeShell(GnomeShell):
     """GNOME Shell as it comes: no extension, so no StatusNotifier watcher and no tray."""
 
     name = "gnome-bare"
+    has_tray = False
     looks = ("dark",)
     extensions = ()

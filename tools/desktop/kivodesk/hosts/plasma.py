@@ -40,7 +40,7 @@ class Plasma(X11Desktop):
     notification_server = "Plasma"
     # A left click calls Activate, and opens the menu only when Activate answers with an error.
     left_click_opens_menu = True
-    menu_button = 3
+    menu_button = 1
     draws_tooltips = True
     # The "Open" button of a bubble with one action.
     open_button_offset = (-38, -28)

@@ -18,11 +18,14 @@ class X11Desktop:
       app_env                 what an app started in that session gets (XDG_CURRENT_DESKTOP, ...)
       log_names               the session's processes the host starts, in order; their logs hold its warnings
       notification_server     the name its notification server gives in GetServerInformation
+      has_tray                whether the desktop shows tray items at all
       left_click_opens_menu   whether a left click on an item opens its menu (else it calls Activate only)
       menu_button             the pointer button that opens an item's menu
       draws_tooltips          whether hovering an item shows its ToolTip
       default_action_is_button  whether the notification server draws the "default" action as a button
       open_button_offset      where, from a bubble's bottom right corner, its only action button sits (dx, dy)
+      panel_area              where the panel is, for hosts that draw popups in their own window: what changes
+                              there (a clock) is not taken for a popup; None otherwise
       looks                   the panel's looks a test can switch between cheaply (set_look), the session's own
                               first
       programs                what must be installed
@@ -36,11 +39,13 @@ class X11Desktop:
     desktop_names = ""
     log_names = ()
     notification_server = ""
+    has_tray = True
     left_click_opens_menu = True
     menu_button = 1
     draws_tooltips = True
     default_action_is_button = False
     open_button_offset = None
+    panel_area = None
     looks = ("default",)
     programs = ()
 
