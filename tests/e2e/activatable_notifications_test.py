@@ -10,7 +10,6 @@ usage: activatable_notifications_test.py --build BUILD_DIR --source SOURCE_DIR
 Prints a PASS or FAIL line per check and a summary; exits 1 when any check failed.
 """
 
-import argparse
 import os
 import sys
 
@@ -22,7 +21,7 @@ from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Checks  # noqa: E402
 from kivodesk.notifications import INTERFACE, NAME  # noqa: E402
 from kivodesk.processes import stop_pid  # noqa: E402
-from kivodesk.scenario import run_in_session  # noqa: E402
+from kivodesk.scenario import parse_arguments, run_in_session  # noqa: E402
 from kivodesk.signals import Monitor  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
@@ -111,15 +110,7 @@ class ActivatableScenario:
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
-    parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
-    args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.source = os.path.abspath(args.source)
-    if not os.access(os.path.join(args.build, "app", "kivobar"), os.X_OK):
-        print(f"FAIL: no {args.build}/app/kivobar: build the kivobar target first")
-        return 1
+    args = parse_arguments(__doc__)
     return run_in_session("kivo-activatable-notifications", TOOLS, lambda session: ActivatableScenario(args, session).run())
 
 

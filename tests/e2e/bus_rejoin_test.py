@@ -9,7 +9,6 @@ usage: bus_rejoin_test.py --build BUILD_DIR --source SOURCE_DIR
 Prints a PASS or FAIL line per check and a summary; exits 1 when any check failed.
 """
 
-import argparse
 import os
 import sys
 
@@ -20,7 +19,7 @@ from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.bus import BusError  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
-from kivodesk.scenario import run_in_session  # noqa: E402
+from kivodesk.scenario import parse_arguments, run_in_session  # noqa: E402
 from kivodesk.tray import MENU_INTERFACE, find_item_of_process  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
@@ -30,15 +29,6 @@ WAIT = 20
 LIMIT = 8192  # bytes: the menu with the sessions below is several times larger
 SESSIONS = [{"agent": "coder", "where": f"repo-{i}", "detail": "approve the migration?" * 2, "run": f"r-{i}"}
             for i in range(300)]
-
-
-def log_of(session, name):
-    """What the process wrote on its standard error and output."""
-    try:
-        with open(session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-            return log.read()
-    except FileNotFoundError:
-        return ""
 
 
 def run(args, session):
@@ -61,37 +51,32 @@ def run(args, session):
         def ask_for_everything(dropped):
             """Asks for the whole layout, as a panel does, until the tray has been dropped that many times."""
             tray = item()
-            if tray is not None and tray.name not in asked and log_of(session, "kivobar").count("starting again") < dropped:
+            if tray is not None and tray.name not in asked and session.processes.output("kivobar").count("starting again") < dropped:
                 try:
                     bus.call(tray.name, tray.menu, MENU_INTERFACE, "GetLayout", "iias", 0, -1, [])
                 except BusError:
                     asked.add(tray.name)  # the bus dropped the tray before it could answer, as it should
-            return log_of(session, "kivobar").count("starting again") >= dropped or app.poll() is not None
+            return session.processes.output("kivobar").count("starting again") >= dropped or app.poll() is not None
 
         for round_ in range(1, 4):
             checks.check(f"round {round_}: the bus dropped the tray, which starts again on a new connection",
                          holds_within(lambda r=round_: ask_for_everything(r), WAIT)
-                         and holds_within(lambda: item() is not None, WAIT), log_of(session, "kivobar").strip())
+                         and holds_within(lambda: item() is not None, WAIT), session.processes.output("kivobar").strip())
             small = item()
             checks.check(f"round {round_}: it answers what fits in a message", small is not None
                          and bool(bus.call(small.name, small.menu, MENU_INTERFACE, "GetLayout", "iias", 0, 0, [])))
         holds_within(lambda: ask_for_everything(4), WAIT)
         ended = session.processes.wait_exit("kivobar", WAIT)
         checks.check("the fourth time it gives up with status 1 rather than start forever",
-                     ended and app.returncode == 1 and "4 times; quitting" in log_of(session, "kivobar"),
-                     log_of(session, "kivobar").strip())
+                     ended and app.returncode == 1 and "4 times; quitting" in session.processes.output("kivobar"),
+                     session.processes.output("kivobar").strip())
     except Abort as error:
         checks.fail(str(error))
     return checks
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
-    parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
-    args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.source = os.path.abspath(args.source)
+    args = parse_arguments(__doc__)
     return run_in_session("kivo-rejoin-test", TOOLS, lambda session: run(args, session))
 
 

@@ -165,8 +165,7 @@ class CliScenario:
         before = len(self.notifications.notifications())
         second = self.session.start(name, [self.kivobar], env=app_environment(self.build, self.agent.home))
         ended = self.session.processes.wait_exit(name, WAIT)
-        with open(self.session.processes.log_path(name), encoding="utf-8") as log:
-            said = log.read()
+        said = self.session.processes.output(name)
         self.checks.check("a second kivobar says the tray runs already and exits 0",
                           ended and second.returncode == 0 and "already running" in said, said.strip())
         holds_within(lambda: self.new_notes(before), WAIT)
@@ -320,9 +319,8 @@ class CliScenario:
         waybar = self.session.processes.pid("waybar")
         modules = [pid for pid in _children(waybar, recursive=True) if b"--format\0waybar" in _cmdline(pid)]
         self.checks.check(f"waybar runs the README's module (processes {modules})", bool(modules))
-        with open(self.session.processes.log_path("waybar"), encoding="utf-8", errors="replace") as log:
-            complaints = [line for line in log
-                          if "custom" in line and ("error" in line.lower() or "warn" in line.lower())]
+        complaints = [line for line in self.session.processes.output("waybar").splitlines()
+                      if "custom" in line and ("error" in line.lower() or "warn" in line.lower())]
         self.checks.check("and waybar has no complaint about it", not complaints, "; ".join(complaints[:3]))
 
     def without_a_tray(self):

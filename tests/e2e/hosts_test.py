@@ -335,11 +335,8 @@ class HostScenario:
         """The host's own logs hold no warning about our item."""
         found = []
         for name in self.host.log_names:
-            try:
-                with open(self.session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-                    found += [f"{name}: {line}" for line in warnings_naming(log.read(), OUR_WORDS, self.our_bus_names)]
-            except FileNotFoundError:
-                continue
+            found += [f"{name}: {line}" for line in warnings_naming(self.session.processes.output(name), OUR_WORDS,
+                                                                    self.our_bus_names)]
         self.checks.check(f"{self.host.name}'s logs ({', '.join(self.host.log_names)}) warn about nothing of ours",
                           not found, "; ".join(found[:5]))
 

@@ -81,11 +81,7 @@ class TrayScenario:
 
     def app_log(self, name="kivobar"):
         """What the app wrote on its standard error and output."""
-        try:
-            with open(self.session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-                return log.read()
-        except FileNotFoundError:
-            return ""
+        return self.session.processes.output(name)
 
     def notified(self, summary):
         """The Notify calls with that summary."""

@@ -8,7 +8,6 @@ usage: xembed_test.py --build BUILD_DIR --source SOURCE_DIR
 Prints a PASS or FAIL line per check and a summary; exits 1 when any check failed.
 """
 
-import argparse
 import os
 import sys
 
@@ -19,7 +18,7 @@ from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
-from kivodesk.scenario import run_in_session  # noqa: E402
+from kivodesk.scenario import parse_arguments, run_in_session  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "trayer", "unshare"]
@@ -36,15 +35,6 @@ def program_of(pid):
         return None
 
 
-def log_of(session, name):
-    """What the process wrote on its standard error and output."""
-    try:
-        with open(session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-            return log.read()
-    except FileNotFoundError:
-        return ""
-
-
 def run(args, session):
     checks = Checks("XEmbed fallback", BUDGET)
     try:
@@ -59,12 +49,12 @@ def run(args, session):
                      holds_within(lambda: program_of(app.pid) == "kivobar-tray", 20))
         checks.check("with an XEmbed tray and no StatusNotifier watcher, it becomes the widget tray",
                      holds_within(lambda: program_of(app.pid) == "kivobar-xembed", FALLBACK_WAIT),
-                     log_of(session, "kivobar").strip())
-        checks.check("it says nothing about a missing tray", "no system tray" not in log_of(session, "kivobar"))
+                     session.processes.output("kivobar").strip())
+        checks.check("it says nothing about a missing tray", "no system tray" not in session.processes.output("kivobar"))
         second = session.start("second", [os.path.join(args.build, "app", "kivobar")], env={"KIVO_HOME": agent.home})
         ended = session.processes.wait_exit("second", 20)
         checks.check("the widget tray keeps the lock: a second start for the same home exits 0",
-                     ended and second.returncode == 0 and "already running" in log_of(session, "second"))
+                     ended and second.returncode == 0 and "already running" in session.processes.output("second"))
         checks.check("the widget tray keeps running", app.poll() is None)
     except Abort as error:
         checks.fail(str(error))
@@ -72,12 +62,7 @@ def run(args, session):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build", required=True, help="the build folder (holds app/kivobar)")
-    parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
-    args = parser.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.source = os.path.abspath(args.source)
+    args = parse_arguments(__doc__)
     return run_in_session("kivo-xembed-test", TOOLS, lambda session: run(args, session))
 
 if __name__ == "__main__":

@@ -36,11 +36,7 @@ NO_TRAY = "no system tray is running"
 
 def log_has(session, name, text):
     """Whether the log of the session's process NAME holds text."""
-    try:
-        with open(session.processes.log_path(name), encoding="utf-8", errors="replace") as log:
-            return text in log.read()
-    except FileNotFoundError:
-        return False
+    return text in session.processes.output(name)
 
 
 def start_control_item(session, host):

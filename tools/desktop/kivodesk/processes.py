@@ -77,6 +77,14 @@ class Processes:
         self.running = {}
         self.order = []
 
+    def output(self, name):
+        """What the process wrote on its standard output and error so far, as text; empty before it started."""
+        try:
+            with open(self.log_path(name), encoding="utf-8", errors="replace") as log:
+                return log.read()
+        except FileNotFoundError:
+            return ""
+
     def start(self, name, argv, env=None, cwd=None, user=None, pass_fds=()):
         """Starts argv in the background; user=(uid, gid) runs it as that user through setpriv."""
         if name in self.running:

@@ -4,7 +4,6 @@ import threading
 from dataclasses import dataclass
 
 from .bus import Bus, signal_rule
-from .wait import DEFAULT_TIMEOUT, wait_until
 
 # What a tray sends when something the panel shows has changed.
 TRAY_SIGNALS = ("LayoutUpdated", "ItemsPropertiesUpdated", "NewIcon", "NewStatus", "NewToolTip", "NewTitle")
