@@ -113,6 +113,14 @@ class Screen:
         wait_until(resting, timeout, "the popup to come to rest", interval=QUIET / 4)
         return Popup(places[-1], popup.seconds, popup.window)
 
+    def panels(self):
+        """Where the panels are that have windows of their own (docks)."""
+        return [window.rect for window in xscreen.mapped_windows(self.display) if "dock" in window.kinds]
+
+    def windows_at(self, point):
+        """The mapped windows that cover point, bottom to top."""
+        return [window for window in xscreen.mapped_windows(self.display) if window.rect.contains(point)]
+
     def window_ids(self):
         """The ids of the windows mapped now."""
         return {window.id for window in xscreen.mapped_windows(self.display)}
@@ -135,18 +143,21 @@ class Screen:
         """The windows and pixels of the screen now, to see later what opened since."""
         return Snapshot(self.window_ids(), self.grab(), time.monotonic())
 
-    def wait_popup(self, wanted, since, avoid=None, timeout=5.0):
+    def wait_popup(self, wanted, since, avoid=(), timeout=5.0, or_change=True):
         """The first window for which wanted (a function of an xscreen.Window) holds, mapped since the
-        snapshot since; or else the first change of the screen outside avoid (a Rect) and the other new
-        windows, for hosts that draw popups inside their own window; None when nothing came within timeout
-        seconds of the snapshot."""
+        snapshot since; or else, with or_change, the first change of the screen outside avoid (Rects) and the
+        other new windows, for hosts that draw popups inside their own window; None when nothing came within
+        timeout seconds of the snapshot."""
         deadline = since.taken + timeout
         while time.monotonic() < deadline:
             windows = self.new_windows(since.windows)
             found = [window for window in windows if wanted(window)]
             if found:
                 return Popup(found[-1].rect, time.monotonic() - since.taken, found[-1].id)
-            ignored = [window.rect for window in windows] + ([avoid] if avoid else [])
+            if not or_change:
+                time.sleep(POLL)
+                continue
+            ignored = [window.rect for window in windows] + list(avoid)
             changed = since.image.masked(ignored).changed_rect(self.grab().masked(ignored))
             if changed is not None and changed.width >= MIN_POPUP[0] and changed.height >= MIN_POPUP[1]:
                 return Popup(changed, time.monotonic() - since.taken, 0)
@@ -157,7 +168,7 @@ class Screen:
         """Clicks point with button and waits for what opens (a menu by default): a Popup, or None."""
         since = self.snapshot()
         click(self.session, point, button)
-        return self.wait_popup(wanted, since, _around(point), timeout)
+        return self.wait_popup(wanted, since, [_around(point)], timeout)
 
     def open_by_hover(self, point, wanted=is_tooltip, timeout=5.0):
         """Rests the pointer on point and waits for what opens (a tooltip by default): a Popup, or None."""
@@ -165,7 +176,7 @@ class Screen:
         # Toolkits start their tooltip timer on motion inside a widget, not on the pointer's arrival.
         move(self.session, (point[0] - 2, point[1]))
         move(self.session, point)
-        return self.wait_popup(wanted, since, _around(point), timeout)
+        return self.wait_popup(wanted, since, [_around(point)], timeout)
 
     def close_popup(self, popup, timeout=DEFAULT_TIMEOUT):
         """Presses Escape and waits until the popup's window is unmapped (or its place stops changing)."""

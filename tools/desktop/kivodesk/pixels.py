@@ -27,6 +27,10 @@ class Rect:
         """The pixel in the middle, as (x, y)."""
         return (self.x + self.width // 2, self.y + self.height // 2)
 
+    def contains(self, point):
+        """Whether the pixel point, as (x, y), is inside."""
+        return self.x <= point[0] < self.right and self.y <= point[1] < self.bottom
+
     def grown(self, by):
         """The rectangle with by pixels more on every side."""
         return Rect(self.x - by, self.y - by, self.width + 2 * by, self.height + 2 * by)

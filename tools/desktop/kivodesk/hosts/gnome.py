@@ -50,6 +50,8 @@ class GnomeShell(X11Desktop):
     open_button_offset = (-100, -40)
     looks = ("dark", "light")
     programs = ("gnome-shell", "gjs")
+    # The shell draws its bubbles, as its top bar, in its own stage window.
+    bubbles_have_windows = False
     # The top bar on the default screen.
     panel_area = Rect(0, 0, 1280, 32)
     extensions = (APPINDICATOR,)

@@ -24,6 +24,9 @@ class X11Desktop:
       draws_tooltips          whether hovering an item shows its ToolTip
       default_action_is_button  whether the notification server draws the "default" action as a button
       open_button_offset      where, from a bubble's bottom right corner, its only action button sits (dx, dy)
+      bubbles_have_windows    whether each notification bubble is a window of the notification server's own;
+                              else the host draws them inside a window of its own, where only what changes
+                              on the screen shows them
       panel_area              where the panel is, for hosts that draw popups in their own window: what changes
                               there (a clock) is not taken for a popup; None otherwise
       looks                   the panel's looks a test can switch between cheaply (set_look), the session's own
@@ -45,6 +48,7 @@ class X11Desktop:
     draws_tooltips = True
     default_action_is_button = False
     open_button_offset = None
+    bubbles_have_windows = True
     panel_area = None
     looks = ("default",)
     programs = ()
