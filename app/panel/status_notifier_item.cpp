@@ -9,7 +9,9 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // What the panel reads for each of the item's change signals, as the getters give it. The images follow
-// from the icon's name, so their theme name stands for them.
+// from the icon's name, so their theme name stands for them. The attention icon counts only while the item
+// asks for attention: panels draw it then alone, and telling them of it at any other time would have them
+// read the images again for nothing each time the headline changes.
 struct Face {
     QString iconName;
     QString iconImages;
@@ -22,6 +24,8 @@ struct Face {
 
 Face faceOf(const StatusNotifierItem& item, const TrayLook& look)
 {
+    if (!look.needsAttention)
+        return {item.iconName(), look.iconName, item.iconAccessibleDesc(), {}, {}, item.status(), item.toolTip()};
     return {item.iconName(),        look.iconName, item.iconAccessibleDesc(), item.attentionIconName(),
             item.attentionAccessibleDesc(), item.status(), item.toolTip()};
 }
@@ -46,7 +50,8 @@ void StatusNotifierItem::show(const TrayLook& look)
     if (after.iconName != before.iconName || after.iconImages != before.iconImages
         || after.iconDescription != before.iconDescription)
         Q_EMIT NewIcon();
-    if (after.attentionIconName != before.attentionIconName || after.attentionDescription != before.attentionDescription)
+    if (m_look.needsAttention
+        && (after.attentionIconName != before.attentionIconName || after.attentionDescription != before.attentionDescription))
         Q_EMIT NewAttentionIcon();
     if (after.status != before.status)
         Q_EMIT NewStatus(after.status);

@@ -62,13 +62,18 @@ TEST(StatusNotifierItem, TellsThePanelOfEachPropertyThatReadsDifferently)
     described.accessibleDescription = u"Kivo is paused. 1 session needs you"_s;
     TrayLook tip = described;
     tip.toolTipText = u"2 sessions need you"_s;
+    TrayLook relays = online();
+    relays.toolTipTitle = u"Reachable from your devices · via eu-1, us-2"_s;
+    relays.accessibleDescription = relays.toolTipTitle;
     const Case cases[] = {
-        {"the first look", online(), {u"NewIcon"_s, u"NewAttentionIcon"_s, u"NewToolTip"_s}},
+        {"the first look", online(), {u"NewIcon"_s, u"NewToolTip"_s}},
         {"the same look", online(), {}},
+        {"a new headline while nothing waits", relays, {u"NewIcon"_s, u"NewToolTip"_s}},
         {"a session waits", waiting, {u"NewIcon"_s, u"NewAttentionIcon"_s, u"NewStatus NeedsAttention"_s, u"NewToolTip"_s}},
         {"only what screen readers hear", described, {u"NewIcon"_s, u"NewAttentionIcon"_s}},
         {"only the tooltip's text", tip, {u"NewToolTip"_s}},
-        {"back online", online(), {u"NewIcon"_s, u"NewAttentionIcon"_s, u"NewStatus Active"_s, u"NewToolTip"_s}},
+        {"back online", online(), {u"NewIcon"_s, u"NewStatus Active"_s, u"NewToolTip"_s}},
+        {"waiting again", waiting, {u"NewIcon"_s, u"NewAttentionIcon"_s, u"NewStatus NeedsAttention"_s, u"NewToolTip"_s}},
     };
     StatusNotifierItem item(u""_s, QDBusObjectPath(u"/MenuBar"_s), fakePixmaps, StatusNotifierItem::IconSource::Named);
     SignalLog log(item);
