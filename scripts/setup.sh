@@ -28,9 +28,10 @@ unit_tests=(libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils python
 more_desktops=(sway waybar trayer)
 # The desktops people run, met through a real pointer: XFCE and LXQt (with the themes and platform plugin a
 # session of it has) and their notification servers, GNOME Shell with the AppIndicator extension, Plasma,
-# dunst as a server only the bus starts, and a known-good GTK tray item to compare with.
+# dunst as a server only the bus starts, and a known-good GTK tray item to compare with. A desktop also has
+# GTK's SVG loader (Debian only recommends it): without it GNOME's tray finds no icon named by theme.
 desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtplugin lxqt-themes openbox dunst
-  gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme
+  gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme librsvg2-common
   plasma-workspace plasma-desktop kwin-x11 breeze-icon-theme
   xdotool python3-gi gir1.2-ayatanaappindicator3-0.1)
 # The Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,

@@ -24,7 +24,7 @@ DESKTOP_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "
 sys.path.insert(0, DESKTOP_TOOLS)
 
 from kivodesk.agent import StandInAgent  # noqa: E402
-from kivodesk.app import RecordingTerminal, start_kivobar  # noqa: E402
+from kivodesk.app import RecordingTerminal, build_for_others, start_kivobar  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.hosts import HOSTS, open_host  # noqa: E402
 from kivodesk.logs import warnings_naming  # noqa: E402
@@ -68,6 +68,8 @@ class HostScenario:
         self.args = args
         self.session = session
         self.host = open_host(session, args.host)
+        # The app as a desktop that runs as another user (GNOME Shell, as root) can read its icons.
+        self.build = build_for_others(session, args.build) if self.host.other_users else args.build
         self.screen = Screen(session)
         self.bus = session.bus()
         self.terminal = RecordingTerminal(session)
@@ -96,7 +98,7 @@ class HostScenario:
 
     def start_app(self):
         """Starts kivobar as the desktop starts an app; returns once its item is registered and reads online."""
-        self.app = start_kivobar(self.session, self.args.build, self.agent.home,
+        self.app = start_kivobar(self.session, self.build, self.agent.home,
                                  env={**self.host.app_env, "TERMINAL": self.terminal.path})
         try:
             self.item = wait_item(self.bus, self.app.pid, WAIT)
@@ -359,7 +361,7 @@ class HostScenario:
     def without_a_tray(self):
         """A desktop with no tray at all (GNOME as it comes): kivobar keeps running, says once that no tray
         is there, shows the state when it is started again, as a launcher does, and acts on the command line."""
-        self.app = start_kivobar(self.session, self.args.build, self.agent.home,
+        self.app = start_kivobar(self.session, self.build, self.agent.home,
                                  env={**self.host.app_env, "TERMINAL": self.terminal.path})
         self.checks.check("kivobar keeps running with no tray", holds_within(lambda: self.app.poll() is None
                           and self.bus.connections_of(self.app.pid), WAIT))
@@ -368,7 +370,7 @@ class HostScenario:
         self.checks.check(f'a notification of {self.host.notification_server} says "{no_tray}"',
                           holds_within(lambda: any(summary == no_tray for summary, _, _ in self.our_notifications()),
                                        WAIT + 10))
-        kivobar = os.path.join(self.args.build, "app", "kivobar")
+        kivobar = os.path.join(self.build, "app", "kivobar")
         notes = len(self.our_notifications())
         again = self.session.start("again", [kivobar], env={"KIVO_HOME": self.agent.home, **self.host.app_env})
         self.checks.check("started again, as from the launcher, it shows the state as a notification",

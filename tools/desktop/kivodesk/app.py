@@ -1,6 +1,7 @@
 """Starting the built kivobar inside a Session, as a user's desktop would."""
 
 import os
+import shutil
 import subprocess
 from functools import lru_cache
 
@@ -32,6 +33,34 @@ def start_kivobar(session, build_dir, home, name="kivobar", isolate_network=True
     if isolate_network and can_isolate_network():
         argv = ["unshare", "--net"] + argv
     return session.start(name, argv, env={**app_environment(build_dir, home), **(env or {})})
+
+
+# What a desktop may start or read of the app's: its programs, and the icons its tray item names.
+PROGRAMS = ("kivobar", "kivobar-tray", "kivobar-act", "kivobar-fetch", "kivobar-xembed")
+ICONS = os.path.join("share", "icons")
+
+
+def build_for_others(session, build_dir):
+    """A build folder with the app's programs and icons, laid out as in build_dir, where every user can read
+    them: in the session's folder. A desktop that runs as another user reads the icons from the folder the app
+    names, which in a real session is the user's own or the system's, never one closed to the desktop."""
+    target = session.path("build-for-others")
+    if os.path.isdir(target):
+        return target
+    os.makedirs(os.path.join(target, "app"))
+    for name in PROGRAMS:
+        source = os.path.join(build_dir, "app", name)
+        if os.path.exists(source):
+            _link_or_copy(source, os.path.join(target, "app", name))
+    shutil.copytree(os.path.join(build_dir, ICONS), os.path.join(target, ICONS), copy_function=_link_or_copy)
+    return target
+
+
+def _link_or_copy(source, target):
+    try:
+        os.link(source, target)
+    except OSError:
+        shutil.copy2(source, target)
 
 
 # A terminal that runs nothing: it keeps a copy of the script it was given to run, then removes it as the

@@ -66,9 +66,9 @@ class GtkPanel:
 class WaybarPanel:
     """waybar with its tray, and any modules given, on sway's headless backend; waybar owns the watcher itself.
 
-    Sway refuses to run as root, so as root sway and waybar run as nobody, with a runtime folder and
-    a home of that user's inside the session, on a bus that lets that user connect. The modules' programs
-    then run as nobody too.
+    Sway refuses to run as root, so as root sway runs as nobody, with a runtime folder and a home of that
+    user's inside the session, on a bus that lets that user connect. waybar runs as we do, as it does in a
+    user's session: the modules' programs are then ours to run, wherever the build is.
     """
 
     name = "waybar"
@@ -123,7 +123,7 @@ class WaybarPanel:
                                user=self.user)
             self.wayland_display = wait_until(self._socket, timeout, "sway's Wayland socket")
         self.session.start("waybar", ["waybar", "-c", os.path.join(self.dir, "waybar.json"),
-                                      "-s", os.path.join(self.dir, "waybar.css")], env=self._env(), user=self.user)
+                                      "-s", os.path.join(self.dir, "waybar.css")], env=self._env())
         bus = self.session.bus()
         wait_until(lambda: host_registered(bus), timeout, "waybar's tray as a host")
 
