@@ -28,6 +28,9 @@ HOVER_REACH = 16
 MAX_ICON = 96
 # Besides the icon, a clock may tick or a bubble go while the icon changes; more than this is too much to sift.
 MAX_CHANGE = 400 * 400
+# How long the screen must stay the same before a change of an item's icon counts as all shown: KivoBar
+# shows what changed in its agent at its next 3-second refresh, and a clock ticking before then is not it.
+ICON_SHOWN = 3.5
 
 
 def is_menu(window):
@@ -79,17 +82,17 @@ class Screen:
             raise OSError(f"the X server gave no picture of {rect or 'the screen'}")
         return image
 
-    def settled(self, rect=None, timeout=DEFAULT_TIMEOUT):
-        """The pixels of rect once they have stopped changing for QUIET seconds."""
+    def settled(self, rect=None, timeout=DEFAULT_TIMEOUT, quiet=QUIET):
+        """The pixels of rect once they have stopped changing for quiet seconds."""
         last = [self.grab(rect), time.monotonic()]
 
-        def quiet():
+        def still():
             now = self.grab(rect)
             if not now.same_pixels(last[0]):
                 last[:] = [now, time.monotonic()]
-            return time.monotonic() - last[1] >= QUIET
+            return time.monotonic() - last[1] >= quiet
 
-        wait_until(quiet, timeout, "the screen to settle", interval=0.1)
+        wait_until(still, timeout, "the screen to settle", interval=0.1)
         return last[0]
 
     def park_pointer(self):
@@ -235,7 +238,7 @@ class ItemOnScreen:
         before = self.screen.settled(timeout=timeout)
         self.change()
         wait_until(lambda: not self.screen.grab().same_pixels(before), timeout, f"{self.name}'s icon to change")
-        during = self.screen.settled(timeout=timeout)
+        during = self.screen.settled(timeout=timeout, quiet=ICON_SHOWN)
         self.undo()
         first = before.changed_rect(during)
         if first is None or first.width * first.height > MAX_CHANGE:
