@@ -5,9 +5,9 @@
 #include "cli/status_json.h"
 #include "service/agent_home.h"
 #include "service/service.h"
-#include "tray/read_tray_state.h"
-#include "tray/tray_activity.h"
-#include "tray/user_folder.h"
+#include "state/read_tray_state.h"
+#include "state/tray_activity.h"
+#include "state/user_folder.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
