@@ -18,10 +18,14 @@ std::optional<StatusFormat> formatNamed(QStringView name)
         return StatusFormat::Json;
     if (name == u"waybar")
         return StatusFormat::Waybar;
+    if (name == u"i3blocks")
+        return StatusFormat::I3blocks;
+    if (name == u"polybar")
+        return StatusFormat::Polybar;
     return std::nullopt;
 }
 
-const QString kNoFormat = u"--format takes text, json or waybar"_s;
+const QString kNoFormat = u"--format takes text, json, waybar, i3blocks or polybar"_s;
 
 command::Wrong wrong(QString problem)
 {

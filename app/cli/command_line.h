@@ -7,9 +7,11 @@
 
 /// How `kivobar --status` prints the state.
 enum class StatusFormat {
-    Text,    ///< the lines of the text dump
-    Json,    ///< one JSON object (docs/kivobar-status.schema.json)
-    Waybar,  ///< one line of waybar's custom-module JSON
+    Text,      ///< the lines of the text dump
+    Json,      ///< one JSON object (docs/kivobar-status.schema.json)
+    Waybar,    ///< one line of waybar's custom-module JSON
+    I3blocks,  ///< one line of JSON for an i3blocks block with format=json
+    Polybar,   ///< one line with polybar's colour tags, for a custom/script module
 };
 
 /// What `--status` is asked for besides: the format, and whether to keep watching.
@@ -45,6 +47,7 @@ using Command = std::variant<command::Tray, command::Help, command::Version, com
 Command parseCommandLine(const QStringList& arguments);
 
 /// The options that go with `--status` among `arguments` (the program's name left out): --json,
-/// --format text|json|waybar (or --format=...) and --watch; the last format given counts. Other arguments
-/// are ignored, as `--status` always has. The problem in one line when --format has no known value. Pure.
+/// --format text|json|waybar|i3blocks|polybar (or --format=...) and --watch; the last format given counts.
+/// Other arguments are ignored, as `--status` always has. The problem in one line when --format has no known
+/// value. Pure.
 std::variant<StatusOptions, QString> statusOptions(const QStringList& arguments);

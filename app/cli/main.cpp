@@ -71,7 +71,7 @@ int runAction(const QStringList& words)
 
 QString usage()
 {
-    return uR"(Usage: kivobar [--status [--json | --format text|json|waybar] [--watch]]
+    return uR"(Usage: kivobar [--status [--json | --format FORMAT] [--watch]]
        kivobar ACTION
 
 Shows whether this computer is reachable from your other devices through the Kivo agent, as an
@@ -81,7 +81,8 @@ talks to the agent itself. Started while it runs, it shows the state as a notifi
 Options:
   --status       Print the agent's state, version, devices and waiting sessions once, then exit.
   --json         With --status: print one JSON object (docs: kivobar(1), kivobar-status.schema.json).
-  --format FORMAT  With --status: text (the default), json, or waybar for waybar's custom module.
+  --format FORMAT  With --status: text (the default), json, or the line of a status bar's module:
+                 waybar, i3blocks or polybar.
   --watch        With --status: print again each time the state changes, until stopped.
   -h, --help     Print this help and exit.
   -v, --version  Print the version and exit.

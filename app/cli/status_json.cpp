@@ -1,13 +1,8 @@
 #include "cli/status_json.h"
 
-#include "view/texts.h"
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// How many waiting sessions the waybar tooltip lists before it only counts the rest.
-constexpr size_t kTooltipSessions = 5;
 
 QString hex4(char16_t c)
 {
@@ -56,46 +51,6 @@ QString sessionJson(const NeedsYou& entry)
         .optionalText(u"window", entry.window)
         .optionalText(u"run", entry.run)
         .close();
-}
-
-// Waybar reads text and tooltip as Pango markup, in which an unescaped "&" or "<" makes it show nothing.
-QString markup(const QString& text)
-{
-    return QString(text).replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s);
-}
-
-QString shortState(const Reach& state)
-{
-    switch (state.kind()) {
-    case Reach::Kind::NotSetUp: return u"Not set up"_s;
-    case Reach::Kind::Stopped: return u"Paused"_s;
-    case Reach::Kind::Connecting: return u"Connecting\u2026"_s;
-    case Reach::Kind::Online: return u"Online"_s;
-    }
-    return {};
-}
-
-QStringList tooltipLines(const TrayState& tray)
-{
-    QStringList lines{texts::headline(tray.state)};
-    if (const std::optional<QString> devices = texts::devicesLine(tray.state, tray.agentVersion))
-        lines += *devices;
-    if (tray.busy)
-        lines += texts::fromOutside(*tray.busy, texts::kLineCharacters);
-    if (tray.message)
-        lines += texts::fromOutside(*tray.message, texts::kLineCharacters);
-    if (!tray.needsYou.empty()) {
-        lines += texts::waitingCount(tray.needsYou.size()) + u':';
-        for (size_t i = 0; i < tray.needsYou.size() && i < kTooltipSessions; ++i)
-            lines += u"  "_s + texts::sessionLabel(tray.needsYou[i]);
-        if (tray.needsYou.size() > kTooltipSessions)
-            lines += u"  and %1 more"_s.arg(tray.needsYou.size() - kTooltipSessions);
-    }
-    if (const std::optional<QString>& update = tray.updateAvailable)
-        lines += u"Kivo %1 is available"_s.arg(texts::fromOutside(*update, texts::kVersionCharacters));
-    if (const std::optional<BarUpdate>& bar = tray.barUpdate)
-        lines += u"Kivo Bar %1 is available"_s.arg(texts::fromOutside(bar->version, texts::kVersionCharacters));
-    return lines;
 }
 
 }  // namespace
@@ -166,30 +121,4 @@ QByteArray statusJson(const TrayState& tray)
                                       .close());
     }
     return (object.close() + u'\n').toUtf8();
-}
-
-QByteArray waybarJson(const TrayState& tray)
-{
-    const bool waiting = !tray.needsYou.empty();
-    QString text = shortState(tray.state);
-    if (tray.busy)
-        text = texts::fromOutside(*tray.busy, texts::kLineCharacters);
-    else if (waiting)
-        text = texts::waitingCount(tray.needsYou.size());
-
-    QStringList classes{stateName(tray.state)};
-    if (waiting)
-        classes += u"needsYou"_s;
-    if (tray.busy)
-        classes += u"busy"_s;
-    if (tray.message)
-        classes += u"failed"_s;
-
-    const QString line = JsonObject()
-                             .text(u"text", markup(text))
-                             .text(u"tooltip", markup(tooltipLines(tray).join(u'\n')))
-                             .raw(u"class", jsonStrings(classes))
-                             .text(u"alt", waiting ? u"needsYou"_s : stateName(tray.state))
-                             .close();
-    return (line + u'\n').toUtf8();
 }

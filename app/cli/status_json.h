@@ -24,9 +24,3 @@ QString stateName(const Reach& state);
 /// it has, and the progress line, failure line and newer releases where they are known. Texts from the agent
 /// are given as they are, escaped for JSON. Pure.
 QByteArray statusJson(const TrayState& tray);
-
-/// The state as one line of the JSON that waybar's custom modules read ("return-type": "json"), ended by a
-/// line feed: `text` (a few words), `tooltip` (the headline, devices, progress, failure, sessions), `class`
-/// (the state's name, and needsYou, busy and failed where they hold) and `alt` (needsYou while a session
-/// waits, else the state's name). Text and tooltip are Pango markup with the agent's texts escaped. Pure.
-QByteArray waybarJson(const TrayState& tray);

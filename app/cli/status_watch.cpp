@@ -1,6 +1,7 @@
 #include "cli/status_watch.h"
 
 #include "cli/standard_output.h"
+#include "cli/status_bars.h"
 #include "cli/status_dump.h"
 #include "cli/status_json.h"
 #include "service/agent_home.h"
@@ -44,6 +45,8 @@ QByteArray rendering(const Service& service, const ActivityFile& activity, Statu
     case StatusFormat::Text: return statusDumpText(service);
     case StatusFormat::Json: return statusJson(trayState(service, activity));
     case StatusFormat::Waybar: return waybarJson(trayState(service, activity));
+    case StatusFormat::I3blocks: return i3blocksJson(trayState(service, activity));
+    case StatusFormat::Polybar: return polybarLine(trayState(service, activity));
     }
     return {};
 }

@@ -67,13 +67,15 @@ TEST(StatusOptionsTest, ReadTheFormatAndWatchWhereverTheyStand)
 {
     using Format = StatusFormat;
     struct Case { const char* arguments; std::variant<StatusOptions, QString> expected; };
-    const QString noFormat = u"--format takes text, json or waybar"_s;
+    const QString noFormat = u"--format takes text, json, waybar, i3blocks or polybar"_s;
     const Case cases[] = {
         {"--status", StatusOptions{}},
         {"--status --json", StatusOptions{.format = Format::Json}},
         {"--json --status --watch", StatusOptions{.format = Format::Json, .watch = true}},
         {"--status --format waybar --watch", StatusOptions{.format = Format::Waybar, .watch = true}},
         {"--status --format=json", StatusOptions{.format = Format::Json}},
+        {"--status --format i3blocks --watch", StatusOptions{.format = Format::I3blocks, .watch = true}},
+        {"--status --format=polybar", StatusOptions{.format = Format::Polybar}},
         {"--status --json --format text", StatusOptions{.format = Format::Text}},
         {"--status --bogus stray", StatusOptions{}},
         {"--status --format", noFormat},

@@ -31,8 +31,8 @@ TEST(CommandLine, ExplainsItselfAndSaysItsVersion)
     const ProgramRun help = run(kProgram, {u"--help"_s});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: kivobar [--status ")) << help.out.toStdString();
-    for (const char* named : {"--json", "--watch", "waybar", "pause", "resume", "set-up", "update", "dashboard", "log",
-                              "open-session N", "quit", "3 the action does not apply now"})
+    for (const char* named : {"--json", "--watch", "waybar", "i3blocks", "polybar", "pause", "resume", "set-up", "update",
+                              "dashboard", "log", "open-session N", "quit", "3 the action does not apply now"})
         EXPECT_TRUE(help.out.contains(named)) << named;
     EXPECT_TRUE(help.out.contains("KIVO_HOME")) << help.out.toStdString();
     EXPECT_TRUE(help.error.isEmpty());
@@ -52,7 +52,7 @@ TEST(CommandLine, RefusesWhatItDoesNotKnowWithOneLineAndAHint)
         {{u"--status=1"_s}, "kivobar: Unexpected value after '--status'."},
         {{u"stray"_s}, "kivobar: unknown action 'stray'"},
         {{u"pause"_s, u"stray"_s}, "kivobar: unexpected argument 'stray'"},
-        {{u"--status"_s, u"--format"_s, u"xml"_s}, "kivobar: --format takes text, json or waybar"},
+        {{u"--status"_s, u"--format"_s, u"xml"_s}, "kivobar: --format takes text, json, waybar, i3blocks or polybar"},
     };
     for (const Case& c : cases) {
         const ProgramRun refused = run(kProgram, c.arguments);

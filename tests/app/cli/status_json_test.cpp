@@ -158,34 +158,3 @@ TEST(StatusJson, GivesWhatOnlyATrayKnowsAndTheAgentsTextsAsTheyAre)
               u"https://get.kivo.dev/bar/0.2.0%20x.tar.gz"_s);
     EXPECT_FALSE(line.contains('\x1b')) << "no byte of it acts on a terminal";
 }
-
-TEST(WaybarLine, NamesTheStateForStylingAndEscapesTheMarkup)
-{
-    struct Case { const char* what; TrayState tray; QString text; QJsonArray classes; QString alt; };
-    TrayState waiting{.state = Reach::online({u"eu-1"_s}, 1), .hasRecord = true, .agentVersion = u"1.4.2"_s,
-                      .needsYou = {{.agent = u"coder"_s, .where = u"<b>repo & co</b>"_s}}};
-    TrayState failedPause{.state = Reach::online({u"eu-1"_s}, 1), .busy = u"Stopping\u2026"_s,
-                          .message = u"error: a < b"_s};
-    const Case cases[] = {
-        {"not set up", {.state = Reach::notSetUp()}, u"Not set up"_s, {u"notSetUp"_s}, u"notSetUp"_s},
-        {"paused", {.state = Reach::stopped()}, u"Paused"_s, {u"stopped"_s}, u"stopped"_s},
-        {"connecting", {.state = Reach::connecting()}, u"Connecting\u2026"_s, {u"connecting"_s}, u"connecting"_s},
-        {"online", {.state = Reach::online({u"eu-1"_s}, 1)}, u"Online"_s, {u"online"_s}, u"online"_s},
-        {"a session waits", waiting, u"1 session needs you"_s, {u"online"_s, u"needsYou"_s}, u"needsYou"_s},
-        {"busy after a failure", failedPause, u"Stopping\u2026"_s, {u"online"_s, u"busy"_s, u"failed"_s}, u"online"_s},
-    };
-    for (const Case& c : cases) {
-        const QByteArray line = waybarJson(c.tray);
-        EXPECT_EQ(line.count('\n'), 1) << c.what;
-        const QJsonObject object = parsed(line);
-        EXPECT_EQ(object.keys(), (QStringList{u"alt"_s, u"class"_s, u"text"_s, u"tooltip"_s})) << c.what;
-        EXPECT_EQ(object.value(u"text"_s).toString(), c.text) << c.what;
-        EXPECT_EQ(object.value(u"class"_s).toArray(), c.classes) << c.what;
-        EXPECT_EQ(object.value(u"alt"_s).toString(), c.alt) << c.what;
-    }
-    EXPECT_EQ(parsed(waybarJson(waiting)).value(u"tooltip"_s).toString(),
-              u"Reachable from your devices \u00b7 via eu-1\n1 device connected \u00b7 Kivo 1.4.2\n"
-              "1 session needs you:\n  coder \u00b7 &lt;b&gt;repo &amp; co&lt;/b&gt;"_s);
-    EXPECT_EQ(parsed(waybarJson(failedPause)).value(u"tooltip"_s).toString(),
-              u"Reachable from your devices \u00b7 via eu-1\nStopping\u2026\nerror: a &lt; b"_s);
-}
