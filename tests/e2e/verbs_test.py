@@ -65,7 +65,7 @@ class Cell:
 
     words: tuple
     case: str
-    state: str = "online"   # the agent before: online, stopped, not set up
+    state: str = "online"   # the agent before: online, stopped, not set up; None: as it is
     ran: tuple = ()         # the tool's runs it makes, each as its arguments, in order
     launched: tuple = ()    # what each terminal launch it makes runs, as a part of the command
     hook: str = None        # the tool's command that fails, saying FAILURE as its last line
@@ -93,26 +93,27 @@ FAILURE = "error: the stand-in tool was told to fail"
 DASHBOARD = "bin/kivo'"  # the dashboard is the tool with no arguments, quoted
 LOG = "tail -n 200 -F"
 
-# Ordered so that each cell mostly finds the agent as the one before left it.
+# Ordered so that each cell mostly finds the agent as the one before left it, and the cells that launch a terminal
+# of one kind lie apart. The dashboard and the log do not care how the agent is (state None).
 TABLE = [
     Cell(("pause",), APPLIES, "online", ran=("down",), after="stopped"),
+    Cell(("dashboard",), APPLIES, None, launched=(DASHBOARD,)),
     Cell(("pause",), NOT_NOW, "stopped"),
+    Cell(("log",), APPLIES, None, launched=(LOG,)),
     Cell(("resume",), FAILS, "stopped", ran=("up",), hook="up", after="stopped"),
+    Cell(("dashboard",), FAILS, None, no_terminal=True),
     Cell(("resume",), APPLIES, "stopped", ran=("up",), after="online"),
+    Cell(("log",), FAILS, None, no_terminal=True),
     Cell(("resume",), NOT_NOW, "online"),
-    Cell(("pause",), FAILS, "online", ran=("down",), hook="down", after="online"),
     Cell(("open-session", "1"), APPLIES, launched=("agent --on this watch kivo-7",)),
-    Cell(("dashboard",), APPLIES, launched=(DASHBOARD,)),
-    Cell(("log",), APPLIES, launched=(LOG,)),
+    Cell(("pause",), FAILS, "online", ran=("down",), hook="down", after="online"),
+    Cell(("dashboard",), NOT_NOW, None, copies=2, launched=(DASHBOARD,)),
     Cell(("update",), APPLIES, ran=("update",), version="1.4.2"),
-    Cell(("open-session", "3"), NOT_NOW),
-    Cell(("dashboard",), NOT_NOW, copies=2, launched=(DASHBOARD,)),
-    Cell(("log",), NOT_NOW, copies=2, launched=(LOG,)),
+    Cell(("log",), NOT_NOW, None, copies=2, launched=(LOG,)),
     Cell(("update",), FAILS, ran=("update",), hook="update", version="1.4.2"),
     Cell(("open-session", "2"), FAILS, no_terminal=True),
-    Cell(("dashboard",), FAILS, no_terminal=True),
-    Cell(("log",), FAILS, no_terminal=True),
     Cell(("update",), NOT_NOW, version=LATEST),
+    Cell(("open-session", "3"), NOT_NOW),
     Cell(("set-up",), NOT_NOW),
     Cell(("set-up",), FAILS, "not set up", ran=("login --browser",), hook="login"),
     Cell(("set-up",), APPLIES, "not set up", ran=("login --browser", "up"), after="online"),
@@ -186,7 +187,7 @@ class VerbTable:
             self.agent.remove(os.path.join("run", "status.json"))
         elif cell.state == "stopped":
             self.agent.down()
-        elif not self.agent.running():
+        elif cell.state == "online" and not self.agent.running():
             self.agent.write("host", "approved by the test\n")
             self.agent.up()
         if cell.version:
@@ -198,7 +199,8 @@ class VerbTable:
             self.terminal.hide()
         if tray:
             self.tray_shows(cell)
-        window = self.last_launch.get(cell.kind())
+        # A request refused for its place is refused whatever the moment.
+        window = self.last_launch.get(cell.kind()) if cell.copies > 1 or cell.case != NOT_NOW else None
         if window is not None:
             time.sleep(max(0.0, window + LAUNCH_WINDOW - time.monotonic()))
 
@@ -206,7 +208,7 @@ class VerbTable:
         """Waits until the tray's menu shows the agent as the cell needs it."""
         def shown():
             rows = [row.label for row in self.item.visible_rows()]
-            if rows[0] != HEADLINES[cell.state]:
+            if cell.state and rows[0] != HEADLINES[cell.state]:
                 return False
             if cell.words[0] == "update" and (UPDATE_ROW in rows) != (cell.case != NOT_NOW):
                 return False
