@@ -4,7 +4,7 @@
 #include "online_home.h"
 #include "panel/exported_menu.h"
 #include "service/service.h"
-#include "tray/read_tray_state.h"
+#include "state/read_tray_state.h"
 #include "view/menu_content.h"
 
 #include <benchmark/benchmark.h>

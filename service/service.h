@@ -73,16 +73,11 @@ public:
     /// last line. Never runs once the Service is gone.
     using RunDone = std::function<void(const StepOutcome& outcome)>;
 
-    /// Clears `message`, then runs the steps one after another in the background; see service_steps.cpp.
+    /// Clears `message`, then runs the steps one after another in the background; see service_steps.cpp. Whether
+    /// a run may start while another is under way is for whoever asks to decide.
     void runSteps(std::vector<Step> steps, RunDone done = {});
-    /// Approves this computer in the browser, then starts the agent.
+    /// Approves this computer in the browser, then starts the agent: the set-up steps, through runSteps.
     void setUp(RunDone done = {});
-    /// Starts the agent.
-    void resume(RunDone done = {});
-    /// Stops the agent.
-    void pause(RunDone done = {});
-    /// Updates the agent to its newest release.
-    void update(RunDone done = {});
 
     /// The shell command that downloads and runs the agent's installer, then leaves the user's shell open.
     QString installCommand() const;
@@ -109,8 +104,6 @@ public:
 Q_SIGNALS:
     /// Emitted right after each assignment to a published property.
     void changed(Service::Property property);
-    /// A run of steps failed at `step`; emitted after `message` holds `line`.
-    void runFailed(const Step& step, const QString& line);
     /// Emitted when a terminal window was asked for and the desktop offers no terminal to open.
     void terminalMissing();
 

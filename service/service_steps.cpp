@@ -51,7 +51,6 @@ void Service::runSteps(std::vector<Step> steps, RunDone done)
     const QString tool = toolPath();
     // Created here on the main thread and only ever looked at there: the run may outlive the Service.
     const QPointer<Service> service(this);
-    const Step first = steps.empty() ? Step() : steps.front();
     const QPointer<RunEnd> end = done ? new RunEnd(std::move(done), this) : nullptr;
 
     auto run = [steps = std::move(steps), tool, service, end]() {
@@ -62,12 +61,11 @@ void Service::runSteps(std::vector<Step> steps, RunDone done)
             });
             StepOutcome outcome = runStep(tool, step.arguments);
             if (!outcome.succeeded) {
-                onMainThread([service, step, line = std::move(outcome.lastLine), end]() {
+                onMainThread([service, line = std::move(outcome.lastLine), end]() {
                     if (!service)
                         return;
                     service->setBusy(std::nullopt);
                     service->setMessage(line);
-                    Q_EMIT service->runFailed(step, line);
                     service->refresh();
                     RunEnd::finish(end, {.succeeded = false, .lastLine = line});
                 });
@@ -89,12 +87,11 @@ void Service::runSteps(std::vector<Step> steps, RunDone done)
         std::thread(std::move(run)).detach();
     } catch (const std::system_error& error) {
         const QString line = u"Couldn't start the steps: "_s + QString::fromLocal8Bit(error.what());
-        onMainThread([service, first, line, end]() {
+        onMainThread([service, line, end]() {
             if (!service)
                 return;
             service->setBusy(std::nullopt);
             service->setMessage(line);
-            Q_EMIT service->runFailed(first, line);
             service->refresh();
             RunEnd::finish(end, {.succeeded = false, .lastLine = line});
         });
@@ -104,19 +101,4 @@ void Service::runSteps(std::vector<Step> steps, RunDone done)
 void Service::setUp(RunDone done)
 {
     runSteps(setUpSteps(), std::move(done));
-}
-
-void Service::resume(RunDone done)
-{
-    runSteps({resumeStep()}, std::move(done));
-}
-
-void Service::pause(RunDone done)
-{
-    runSteps({pauseStep()}, std::move(done));
-}
-
-void Service::update(RunDone done)
-{
-    runSteps({updateStep()}, std::move(done));
 }

@@ -1,14 +1,15 @@
-// kivobar-act ACTION [PLACE]: carries out one action that `kivobar ACTION` was given. With a tray running for
-// the agent home it hands the action over on the session bus and reports how the tray says it ended, so that
-// progress and failure show in the tray's menu and notifications as well; with none, or one that does not
-// answer, it runs the action with a model of its own. Exit status: 0 done, 1 failed, 2 wrong usage, 3 the
-// action does not apply now. `kivobar` parses the command line; this program only checks what it is given.
+// kivobar-act ACTION [PLACE]: carries out one action that `kivobar ACTION` was given. With the tray of the agent
+// home running it hands the action over on the session bus and reports how the tray says it ended, so that progress
+// and failure show in the tray's menu and notifications as well; with none, or one that does not answer, it runs the
+// action through a gate and a model of its own. Exit status: 0 done, 1 failed, 2 wrong usage, 3 the action does not
+// apply now.
 
 #include "act/local_action.h"
+#include "control/remote_tray.h"
 #include "fetch/process_http_client.h"
 #include "platform/platform.h"
 #include "service/agent_home.h"
-#include "tray/remote_tray.h"
+#include "state/user_folder.h"
 #include "view/action_request.h"
 
 #include <QCoreApplication>
@@ -27,25 +28,32 @@ void say(const QString& line)
     std::fprintf(stderr, "kivobar: %s\n", qPrintable(line));
 }
 
-// The request in the arguments after the program's name, exactly as `kivobar` passes it on.
-std::optional<ActionRequest> requestIn(const QStringList& words)
-{
-    const std::optional<ActionRequest::Action> action = words.isEmpty() ? std::nullopt : actionNamed(words.front());
-    if (!action || *action == ActionRequest::Action::Status)
-        return std::nullopt;
-    if (*action != ActionRequest::Action::OpenSession)
-        return words.size() == 1 ? std::optional(ActionRequest{.action = *action}) : std::nullopt;
-    const std::optional<qint64> place = words.size() == 2 ? sessionPlace(words[1]) : std::nullopt;
-    return place ? std::optional(ActionRequest{.action = *action, .session = *place}) : std::nullopt;
-}
-
-// The exit status once the running tray has answered; empty when this process is to act alone instead.
+// The exit status once the tray has answered; empty when this process is to act alone instead. Once the tray has
+// been handed the action, this process never acts on its own: the tray may be carrying it out.
 std::optional<int> handOver(const RemoteTray& tray, const ActionRequest& request)
 {
     using Kind = RemoteTray::Answer::Kind;
-    RemoteTray::Answer answer = tray.check(request);
-    if (answer.kind == Kind::Done)
-        answer = tray.perform(request);
+    const RemoteTray::Answer checked = tray.check(request);
+    switch (checked.kind) {
+    case Kind::Done:
+        break;
+    case Kind::NotApplicable:
+        say(checked.text);
+        return action_exit::kNotApplicable;
+    case Kind::NoAnswer:
+        say(u"the tray running for this agent home did not answer within %1 seconds; acting alone."_s.arg(
+            RemoteTray::kAnswerTime.count() / 1000));
+        return std::nullopt;
+    case Kind::Gone:
+    case Kind::Lost:
+        return std::nullopt;
+    case Kind::Failed:
+    case Kind::Refused:
+        say(u"the running tray refused the action: %1"_s.arg(checked.text));
+        return action_exit::kFailed;
+    }
+
+    const RemoteTray::Answer answer = tray.perform(request);
     switch (answer.kind) {
     case Kind::Done:
         return action_exit::kDone;
@@ -58,14 +66,15 @@ std::optional<int> handOver(const RemoteTray& tray, const ActionRequest& request
     case Kind::Refused:
         say(u"the running tray refused the action: %1"_s.arg(answer.text));
         return action_exit::kFailed;
-    case Kind::NoAnswer:
-        say(u"the tray running for this agent home did not answer within %1 seconds; acting alone."_s.arg(
-            RemoteTray::kAnswerTime.count() / 1000));
-        return std::nullopt;
     case Kind::Gone:
+        // The tray went away between the two calls; the second reached nobody, so nothing was done.
         return std::nullopt;
+    case Kind::NoAnswer:
+    case Kind::Lost:
+        say(u"the tray went away before %1 ended; whether it succeeded is unknown."_s.arg(requestWords(request)));
+        return action_exit::kFailed;
     }
-    return std::nullopt;
+    return action_exit::kFailed;
 }
 
 }  // namespace
@@ -77,16 +86,21 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(u"KivoBar"_s);
 
-    const std::optional<ActionRequest> request = requestIn(QCoreApplication::arguments().mid(1));
-    if (!request) {
+    const std::variant<ActionRequest, ActionWordsProblem> parsed = parseAction(QCoreApplication::arguments().mid(1));
+    const ActionRequest* request = std::get_if<ActionRequest>(&parsed);
+    if (!request || request->action == ActionRequest::Action::Status) {
         say(u"kivobar-act takes an action as kivobar passes it on, such as \"pause\" or \"open-session 2\"."_s);
         return action_exit::kWrongUsage;
     }
     const QString home = QDir(agentHomeFromEnvironment()).absolutePath();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
-        const RemoteTray tray(bus, home);
-        if (tray.running()) {
+        const RemoteTray tray(bus, home, userFolder(false));
+        const RemoteTray::Standing standing = tray.standing();
+        if (standing.owner && !standing.trusted) {
+            say(u"process %1 holds the tray's name on the session bus but is not the tray of this agent home; "
+                "acting alone."_s.arg(*standing.owner));
+        } else if (standing.owner) {
             if (const std::optional<int> status = handOver(tray, *request))
                 return *status;
         }

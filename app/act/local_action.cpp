@@ -1,14 +1,14 @@
 #include "act/local_action.h"
 
-#include "tray/read_tray_state.h"
-#include "tray/service_intents.h"
+#include "state/action_gate.h"
+#include "state/read_tray_state.h"
+#include "state/user_folder.h"
 #include "view/menu_content.h"
 #include "view/texts.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -20,33 +20,14 @@ void printLine(FILE* stream, const QString& line)
     std::fflush(stream);
 }
 
-// Decides against the menu the tray would show, carries out what it offers, and ends the event loop with
-// the exit status.
-void decideAndAct(Service& model, const ActionRequest& request)
+int exitStatus(const ActionOutcome& outcome)
 {
-    const std::vector<MenuRow> rows = MenuContent::rows(readTrayState(model, {}));
-    const std::optional<Intent> intent = intentFor(request, rows);
-    if (!intent || std::holds_alternative<intent::Quit>(*intent) || std::holds_alternative<intent::ShowStatus>(*intent)) {
-        // Quitting and showing the state are the tray's, and none runs.
-        const QString why = intent ? u"%1 does not apply now: no Kivo Bar runs for the agent home %2"_s.arg(
-                                         actionName(request.action), model.home())
-                                   : refusal(request, rows);
-        printLine(stderr, u"kivobar: "_s + texts::fromOutside(why));
-        QCoreApplication::exit(action_exit::kNotApplicable);
-        return;
+    switch (outcome.kind) {
+    case ActionOutcome::Kind::Done: return action_exit::kDone;
+    case ActionOutcome::Kind::Failed: return action_exit::kFailed;
+    case ActionOutcome::Kind::NotApplicable: return action_exit::kNotApplicable;
     }
-    QObject::connect(&model, &Service::changed, &model, [&model](Service::Property property) {
-        if (property == Service::Property::Busy && model.busy())
-            printLine(stdout, *model.busy());
-    });
-    performOnService(model, *intent, [](const StepOutcome& outcome) {
-        if (!outcome.succeeded)
-            printToolLine(outcome.lastLine);
-        // Queued, so that the exit status holds even when the intent ended before the event loop ran.
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [status = outcome.succeeded ? action_exit::kDone : action_exit::kFailed] {
-            QCoreApplication::exit(status);
-        }, Qt::QueuedConnection);
-    });
+    return action_exit::kFailed;
 }
 
 }  // namespace
@@ -59,12 +40,33 @@ void printToolLine(const QString& line)
 int actAlone(const ActionRequest& request, ServiceSetup setup)
 {
     Service model(std::move(setup));
-    QMetaObject::invokeMethod(&model, [&model, request] {
+    // Made when missing, as the tray makes it: processes acting alone for one home agree through it.
+    ActionLedger ledger(userFolder(true), model.home());
+    ActionGate gate({.model = model,
+                     .rows = [&model] { return MenuContent::rows(readTrayState(model, {})); },
+                     .ledger = ledger});
+    QObject::connect(&model, &Service::changed, &model, [&model](Service::Property property) {
+        if (property == Service::Property::Busy && model.busy())
+            printLine(stdout, *model.busy());
+    });
+    const auto act = [&gate, request] {
+        gate.perform(request, [](const ActionOutcome& outcome) {
+            if (outcome.kind == ActionOutcome::Kind::Failed)
+                printToolLine(outcome.line);
+            else if (outcome.kind == ActionOutcome::Kind::NotApplicable)
+                printLine(stderr, u"kivobar: "_s + texts::fromOutside(outcome.line));
+            // Queued, so that the exit status holds even when the action ended before the event loop ran.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [status = exitStatus(outcome)] {
+                QCoreApplication::exit(status);
+            }, Qt::QueuedConnection);
+        });
+    };
+    QMetaObject::invokeMethod(&model, [&model, request, act] {
         // Whether an update applies depends on the newest release, which only a check can tell.
         if (request.action == ActionRequest::Action::Update)
-            model.checkLatest([&model, request] { decideAndAct(model, request); });
+            model.checkLatest(act);
         else
-            decideAndAct(model, request);
+            act();
     }, Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

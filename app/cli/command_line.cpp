@@ -55,17 +55,12 @@ Command parseCommandLine(const QStringList& arguments)
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty())
         return command::Tray{};
-    const std::optional<ActionRequest::Action> action = actionNamed(words.front());
+    const std::variant<ActionRequest, ActionWordsProblem> parsed = parseAction(words);
+    if (const auto* problem = std::get_if<ActionWordsProblem>(&parsed))
+        return wrong(problem->text);
     // Showing the state as a notification is for launchers; the command line prints it with --status.
-    if (!action || *action == ActionRequest::Action::Status)
-        return wrong(u"unknown action '%1'"_s.arg(words.front()));
-    const qsizetype expected = *action == ActionRequest::Action::OpenSession ? 2 : 1;
-    if (words.size() > expected)
-        return wrong(u"unexpected argument '%1'"_s.arg(words[expected]));
-    if (words.size() < expected)
-        return wrong(u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s);
-    if (expected == 2 && !sessionPlace(words[1]))
-        return wrong(u"'%1' is no place in the \"Needs you\" list: 1 is the first session"_s.arg(words[1]));
+    if (std::get<ActionRequest>(parsed).action == ActionRequest::Action::Status)
+        return wrong(u"unknown action 'status'"_s);
     return command::Act{words};
 }
 

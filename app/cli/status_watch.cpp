@@ -5,28 +5,24 @@
 #include "cli/status_json.h"
 #include "service/agent_home.h"
 #include "service/service.h"
-#include "tray/read_tray_state.h"
-#include "tray/tray_activity.h"
-#include "tray/user_folder.h"
+#include "state/read_tray_state.h"
+#include "state/tray_activity.h"
+#include "state/user_folder.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <pthread.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-sigset_t endingSignals()
+// The watch has nothing to save or tidy: ending at once is ending cleanly, wherever the process stands, even in a
+// write that a stalled reader keeps from returning.
+extern "C" void endWatching(int)
 {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
+    ::_exit(0);
 }
 
 // Standard output is a pipe: its reading end can close while we have nothing to write.
@@ -56,18 +52,15 @@ QByteArray rendering(const Service& service, const ActivityFile& activity, Statu
 
 void StatusWatch::takeOverSignals()
 {
-    const sigset_t set = endingSignals();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    struct sigaction action {};
+    action.sa_handler = endWatching;
+    sigemptyset(&action.sa_mask);
+    for (const int ending : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(ending, &action, nullptr);
 }
 
 StatusWatch::StatusWatch(Render render) : m_render(std::move(render))
 {
-    const sigset_t set = endingSignals();
-    m_signals = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (m_signals >= 0) {
-        m_signalNotifier = new QSocketNotifier(m_signals, QSocketNotifier::Read);
-        QObject::connect(m_signalNotifier, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
-    }
     // The writing end of a pipe polls as an error once nobody reads: a reader that goes away is noticed then,
     // not only at the next change, which may never come. Only for a pipe: a terminal polls readable on input.
     if (outputIsPipe()) {
@@ -81,9 +74,6 @@ StatusWatch::StatusWatch(Render render) : m_render(std::move(render))
 StatusWatch::~StatusWatch()
 {
     delete m_readerNotifier;
-    delete m_signalNotifier;
-    if (m_signals >= 0)
-        ::close(m_signals);
 }
 
 void StatusWatch::changed()

@@ -10,13 +10,14 @@ class QSocketNotifier;
 
 /// Prints a rendering of the state each time it reads differently: the first at once, then one for each change,
 /// at the model's 3-second rhythm, and nothing while nothing changes. Ends the event loop with status 0 when
-/// the reader goes away (a write fails, or the pipe's reading end closes) or on SIGTERM or SIGINT.
+/// the reader goes away (a write fails, or the pipe's reading end closes); SIGTERM, SIGINT and SIGHUP end the
+/// process at once with status 0, whatever it is doing.
 class StatusWatch {
 public:
     using Render = std::function<QByteArray()>;
 
-    /// Call before the application object and any thread exist: the two signals are blocked for every thread,
-    /// so that they come only through this watch.
+    /// Makes SIGTERM, SIGINT and SIGHUP end the process at once with status 0, even while a write to a reader that
+    /// has stopped reading blocks.
     static void takeOverSignals();
 
     /// `render` gives what to print now. Prints the first rendering as soon as the event loop runs.
@@ -35,8 +36,6 @@ private:
     Render m_render;
     QByteArray m_printed;
     bool m_pending = false;
-    int m_signals = -1;
-    QSocketNotifier* m_signalNotifier = nullptr;
     QSocketNotifier* m_readerNotifier = nullptr;
 };
 

@@ -107,9 +107,9 @@ void Alerts::onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord)
     }
 }
 
-void Alerts::onRunFailed(const Step& step, const QString& line)
+void Alerts::onRunFailed(const Intent& intent, const QString& line)
 {
-    show({.summary = texts::failureSummary(step), .body = cut(line)});
+    show({.summary = texts::failureSummary(intent), .body = cut(line)});
 }
 
 void Alerts::onTerminalMissing()
@@ -124,6 +124,11 @@ void Alerts::onTrayMissing()
           .body = tr("Kivo Bar shows its icon as soon as one starts. On GNOME, install the package "
                      "gnome-shell-extension-appindicator and enable it. Meanwhile, sessions that need you "
                      "are announced here.")});
+}
+
+void Alerts::onUnreachable(const QString& why)
+{
+    show({.summary = tr("Scripts cannot reach Kivo Bar"), .body = cut(why)});
 }
 
 void Alerts::showStatus(const TrayState& tray, const std::vector<MenuRow>& rows)

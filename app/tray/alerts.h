@@ -2,7 +2,6 @@
 
 #include "platform/notifier.h"
 #include "service/status.h"
-#include "service/steps.h"
 #include "view/menu_row.h"
 #include "view/tray_state.h"
 
@@ -50,14 +49,17 @@ public:
     /// read, which says nothing about the sessions. The first reading only tells what was already waiting.
     void onWaiting(const std::vector<NeedsYou>& waiting, bool hasRecord);
 
-    /// A run of steps failed at `step`; `line` is its failure line.
-    void onRunFailed(const Step& step, const QString& line);
+    /// A run of the agent tool that `intent` started failed; `line` is its failure line.
+    void onRunFailed(const Intent& intent, const QString& line);
 
     /// A row needed a terminal and none was found.
     void onTerminalMissing();
 
     /// No panel has shown the tray for a while.
     void onTrayMissing();
+
+    /// Launchers and scripts cannot reach the tray on the bus; `why` says so in a sentence.
+    void onUnreachable(const QString& why);
 
     /// Shows the state in place of the last one shown, with buttons for the menu's `rows` that fit it.
     void showStatus(const TrayState& tray, const std::vector<MenuRow>& rows);

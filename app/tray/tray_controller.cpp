@@ -1,8 +1,8 @@
 #include "tray/tray_controller.h"
 
 #include "platform/memory.h"
+#include "state/read_tray_state.h"
 #include "tray/login_toggle.h"
-#include "tray/read_tray_state.h"
 #include "view/menu_content.h"
 #include "view/tray_look.h"
 #include "view/tray_view.h"
@@ -17,17 +17,6 @@ namespace {
 
 const QString kNotifyKey = u"notify"_s;
 
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
-
-void finish(const IntentDone& done)
-{
-    if (done)
-        done({.succeeded = true});
-}
-
 }  // namespace
 
 TrayController::TrayController(ServiceSetup setup, Platform platform, TrayView& view, QObject* parent)
@@ -35,11 +24,11 @@ TrayController::TrayController(ServiceSetup setup, Platform platform, TrayView& 
     , m_setup(std::move(setup))
     , m_platform(platform)
     , m_view(view)
-    , m_alerts(platform.notifier, [this](const Intent& intent) { perform(intent); })
+    , m_alerts(platform.notifier, [this](const Intent& intent) { gate().perform(intent); })
     , m_notify(platform.settings.value(kNotifyKey, true).toBool())
 {
     m_alerts.setEnabled(m_notify);
-    m_view.setPickHandler([this](const Intent& intent) { perform(intent); });
+    m_view.setPickHandler([this](const Intent& intent) { gate().perform(intent); });
     QTimer::singleShot(0, this, &TrayController::start);
 }
 
@@ -52,13 +41,24 @@ Service& TrayController::service()
     return *m_service;
 }
 
+ActionGate& TrayController::gate()
+{
+    if (!m_gate) {
+        m_gate = std::make_unique<ActionGate>(ActionGate::Setup{.model = service(),
+                                                                .rows = [this] { return rows(); },
+                                                                .ledger = m_platform.ledger,
+                                                                .tray = this});
+        connect(m_gate.get(), &ActionGate::runFailed, this,
+                [this](const Intent& intent, const QString& line) { m_alerts.onRunFailed(intent, line); });
+    }
+    return *m_gate;
+}
+
 void TrayController::start()
 {
     Service& model = service();
     m_atLogin = std::make_unique<LoginToggle>(m_platform.loginItem, model);
     connect(&model, &Service::changed, this, &TrayController::scheduleUpdate);
-    connect(&model, &Service::runFailed, this,
-            [this](const Step& step, const QString& line) { m_alerts.onRunFailed(step, line); });
     connect(&model, &Service::terminalMissing, this, [this] { m_alerts.onTerminalMissing(); });
     connect(m_atLogin.get(), &LoginToggle::changed, this, &TrayController::scheduleUpdate);
     update();
@@ -111,25 +111,31 @@ void TrayController::trayMissing()
     m_alerts.onTrayMissing();
 }
 
-void TrayController::perform(const Intent& intent, const IntentDone& done)
+void TrayController::unreachable(const QString& why)
 {
-    if (performOnService(service(), intent, done))
-        return;
-    std::visit(Overloaded{
-        [this](const intent::ToggleAtLogin&) { m_atLogin->set(!m_atLogin->value()); },
-        [this](const intent::ToggleNotify&) {
-            m_notify = !m_notify;
-            m_alerts.setEnabled(m_notify);
-            m_platform.settings.setValue(kNotifyKey, m_notify);
-            scheduleUpdate();
-        },
-        [this](const intent::ShowStatus&) {
-            const TrayState state = currentState();
-            m_alerts.showStatus(state, MenuContent::rows(state));
-        },
-        // The event loop ends once this returns, so whoever asked still hears that it is done.
-        [](const intent::Quit&) { QCoreApplication::quit(); },
-        [](const auto&) {},
-    }, intent);
-    finish(done);
+    m_alerts.onUnreachable(why);
+}
+
+void TrayController::toggleAtLogin()
+{
+    m_atLogin->set(!m_atLogin->value());
+}
+
+void TrayController::toggleNotify()
+{
+    m_notify = !m_notify;
+    m_alerts.setEnabled(m_notify);
+    m_platform.settings.setValue(kNotifyKey, m_notify);
+    scheduleUpdate();
+}
+
+void TrayController::showStatus()
+{
+    const TrayState state = currentState();
+    m_alerts.showStatus(state, MenuContent::rows(state));
+}
+
+void TrayController::quit()
+{
+    QCoreApplication::quit();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "service/service.h"
+#include "state/action_gate.h"
 #include "tray/alerts.h"
-#include "tray/service_intents.h"
 #include "view/intent.h"
 #include "view/tray_state.h"
 
@@ -18,9 +18,9 @@ class QSettings;
 class TrayView;
 
 /// The tray's controller: the one model, the view that follows it, the notifications about it, and the
-/// one place where what the user asks for is carried out. Reads the model after each change and tells
-/// the view only when something the user sees is different.
-class TrayController : public QObject {
+/// gate through which everything the user asks for is carried out, whoever asks. Reads the model after each
+/// change and tells the view only when something the user sees is different.
+class TrayController : public QObject, private TrayDuties {
     Q_OBJECT
 
 public:
@@ -29,6 +29,7 @@ public:
         LoginItem& loginItem;
         Notifier& notifier;
         QSettings& settings;  ///< keeps the user's choices across restarts
+        ActionLedger& ledger;  ///< what the processes acting for this agent home agree on
         /// Told each state the user sees from now on, once per change; may be empty.
         std::function<void(const TrayState&)> shown = {};
     };
@@ -40,17 +41,25 @@ public:
     /// The one model, made the first time it is asked for and kept for the life of the tray.
     Service& service();
 
-    /// Carries out what the user asked for, however they asked; main thread. `done`, when given, runs once it
-    /// has ended: when an action of the agent tool finishes, at once for everything else.
-    void perform(const Intent& intent, const IntentDone& done = {});
+    /// The one way in for what the user asks for, whoever asks: the menu, the notifications, launchers and
+    /// scripts on the bus. Made with the model.
+    ActionGate& gate();
 
-    /// The menu's rows as they would show now, for deciding what applies.
+    /// The menu's rows as they would show now.
     std::vector<MenuRow> rows() const;
 
     /// No panel has shown the tray for a while: tells the user, if they want to be told.
     void trayMissing();
 
+    /// Launchers and scripts cannot reach this tray on the bus, for the reason given: tells the user once.
+    void unreachable(const QString& why);
+
 private:
+    void toggleAtLogin() override;
+    void toggleNotify() override;
+    void showStatus() override;
+    void quit() override;
+
     void start();
     void scheduleUpdate();
     void update();
@@ -62,6 +71,7 @@ private:
     Alerts m_alerts;
 
     std::unique_ptr<Service> m_service;
+    std::unique_ptr<ActionGate> m_gate;
     std::unique_ptr<LoginToggle> m_atLogin;
     bool m_notify;
     std::optional<TrayState> m_shown;

@@ -1,13 +1,13 @@
 // kivobar-tray: the resident tray process that `kivobar` becomes when it shows the tray. It speaks the
 // panels' tray protocol over the session bus itself, so it loads QtCore and QtDBus and nothing more.
 
+#include "control/remote_tray.h"
+#include "control/tray_bus_address.h"
 #include "panel/panel_tray.h"
 #include "platform/memory.h"
 #include "service/agent_home.h"
-#include "tray/instance_lock.h"
+#include "state/instance_lock.h"
 #include "tray/missing_tray_watch.h"
-#include "tray/remote_tray.h"
-#include "tray/tray_bus_address.h"
 #include "tray/tray_process.h"
 
 #include <QCoreApplication>
@@ -103,14 +103,21 @@ void sayNoTray()
 }
 
 // Says that a tray runs for the home, and has it show the state: started again from a launcher, most
-// likely because no icon shows.
-int alreadyRunning(const QString& home, std::optional<qint64> holder)
+// likely because no icon shows. Only the tray itself is asked, never another holder of its name.
+int alreadyRunning(const QString& home)
 {
+    std::optional<ScriptDirectory> folder = InstanceLock::userDirectory();
+    const std::optional<qint64> holder = folder ? InstanceLock::holder(*folder, home) : std::nullopt;
+    const RemoteTray running(QDBusConnection::sessionBus(), home, std::move(folder));
+    const RemoteTray::Standing standing = running.standing();
     say(u"already running for the agent home %1%2; not starting another."_s.arg(
-        home, holder ? u" (process %1)"_s.arg(*holder) : QString()));
-    const RemoteTray running(QDBusConnection::sessionBus(), home);
-    if (running.activate().kind != RemoteTray::Answer::Kind::Done)
+        home, holder.has_value() || standing.owner ? u" (process %1)"_s.arg(holder.value_or(*standing.owner)) : QString()));
+    if (!standing.trusted) {
+        say(u"the running tray cannot be reached on the session bus to show its state%1."_s.arg(
+            standing.owner ? u": process %1 holds its name"_s.arg(*standing.owner) : QString()));
+    } else if (running.activate().kind != RemoteTray::Answer::Kind::Done) {
         say(u"the running tray did not show its state."_s);
+    }
     return 0;
 }
 
@@ -132,7 +139,7 @@ int main(int argc, char** argv)
                                 ::geteuid())));
     }
     if (lock.heldElsewhere())
-        return alreadyRunning(home, lock.holder());
+        return alreadyRunning(home);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -140,14 +147,15 @@ int main(int argc, char** argv)
             "kivobar --status."_s.arg(bus.lastError().message()));
         return 1;
     }
-    // The home's own name on the session bus is a lock as well, which holds wherever the lock file could not
-    // be taken: whoever owns it is the tray of this home in this session.
-    const QString name = trayBusAddress(home).service;
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed = bus.interface()->registerService(
-        name, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-    if (claimed.isValid() && claimed.value() != QDBusConnectionInterface::ServiceRegistered) {
-        const QDBusReply<uint> holder = bus.interface()->servicePid(name);
-        return alreadyRunning(home, holder.isValid() ? std::optional<qint64>(holder.value()) : std::nullopt);
+    // Where the lock file could not be taken, the home's own name on the session bus is the lock: whoever owns
+    // it is the tray of this home in this session. Where the lock is ours, we are the tray, whoever holds the
+    // name: the service on the bus waits in line for it and says who has it.
+    if (!lock.held()) {
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed = bus.interface()->registerService(
+            trayBusAddress(home).service, QDBusConnectionInterface::DontQueueService,
+            QDBusConnectionInterface::DontAllowReplacement);
+        if (claimed.isValid() && claimed.value() != QDBusConnectionInterface::ServiceRegistered)
+            return alreadyRunning(home);
     }
     PanelTray tray(bus, TrayProcess::iconThemePath(), iconSourceFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     if (const std::optional<QString> refusal = tray.start()) {

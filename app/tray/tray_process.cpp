@@ -1,7 +1,7 @@
 #include "tray/tray_process.h"
 
 #include "platform/platform.h"
-#include "tray/user_folder.h"
+#include "state/user_folder.h"
 #include "view/app_identity.h"
 
 #include <QCoreApplication>
@@ -47,6 +47,7 @@ TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
     // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
     // single https request was made, out of the tray for good.
     , m_http(helperPath(u"kivobar-fetch"_s))
+    , m_ledger(userFolder(true), agentHome)
     , m_activityFile(userFolder(true), agentHome)
     , m_controller(std::make_unique<TrayController>(
           ServiceSetup{.home = agentHome,
@@ -54,25 +55,20 @@ TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
                        .http = &m_http,
                        .releaseBase = QUrl(QStringLiteral(KIVOBAR_DOWNLOAD_BASE)),
                        .appVersion = QStringLiteral(KIVOBAR_VERSION)},
-          TrayController::Platform{*m_loginItem, *m_notifier, m_settings,
+          TrayController::Platform{*m_loginItem, *m_notifier, m_settings, m_ledger,
                                    [this](const TrayState& state) { publish(trayActivity(state)); }},
           view))
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    TrayController& controller = *m_controller;
-    m_busService = std::make_unique<TrayBusService>(
-        bus, trayBusAddress(agentHome),
-        TrayBusService::Tray{.rows = [&controller] { return controller.rows(); },
-                             .perform = [&controller](const Intent& intent, const IntentDone& done) {
-                                 controller.perform(intent, done);
-                             }});
+    m_busService = std::make_unique<TrayBusService>(bus, trayBusAddress(agentHome), m_controller->gate());
     // After the controller has started, which it does once the event loop runs: no call finds it unready.
-    QTimer::singleShot(0, m_busService.get(), [service = m_busService.get()] {
-        if (const std::optional<QString> refusal = service->start()) {
+    QTimer::singleShot(0, m_busService.get(), [this] {
+        if (const std::optional<QString> problem = m_busService->start()) {
             std::fprintf(stderr, "kivobar: launchers and scripts cannot reach this tray on the session bus: %s\n",
-                         qPrintable(*refusal));
+                         qPrintable(*problem));
+            m_controller->unreachable(*problem);
         }
     });
 }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "control/tray_bus_service.h"
 #include "fetch/process_http_client.h"
-#include "tray/tray_activity.h"
-#include "tray/tray_bus_service.h"
+#include "state/action_ledger.h"
+#include "state/tray_activity.h"
 #include "tray/tray_controller.h"
 
 #include <QSettings>
@@ -47,6 +48,7 @@ private:
     std::unique_ptr<Notifier> m_notifier;
     QSettings m_settings;
     ProcessHttpClient m_http;
+    ActionLedger m_ledger;
     ActivityFile m_activityFile;
     std::optional<TrayActivity> m_published;
     std::unique_ptr<TrayController> m_controller;

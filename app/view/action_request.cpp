@@ -45,8 +45,8 @@ std::vector<const MenuRow*> pickableRows(const std::vector<MenuRow>& rows)
     return out;
 }
 
-// The intent that the menu's row for an action without a parameter carries.
-std::optional<Intent> rowIntent(Action action)
+// The one intent of an action without a parameter.
+Intent rowIntent(Action action)
 {
     switch (action) {
     case Action::SetUp: return intent::SetUp{};
@@ -56,16 +56,10 @@ std::optional<Intent> rowIntent(Action action)
     case Action::Dashboard: return intent::OpenDashboard{};
     case Action::Log: return intent::ShowLog{};
     case Action::Quit: return intent::Quit{};
-    case Action::OpenSession:
-    case Action::Status: return std::nullopt;
+    case Action::Status: return intent::ShowStatus{};
+    case Action::OpenSession: break;
     }
-    return std::nullopt;
-}
-
-QString shownLabel(const std::vector<MenuRow>& rows, const QString& id)
-{
-    const auto row = std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == id && r.shown; });
-    return row == rows.end() ? QString() : row->label;
+    return std::monostate{};
 }
 
 }  // namespace
@@ -99,37 +93,53 @@ std::optional<qint64> sessionPlace(QStringView text)
     return place >= 1 ? std::optional(place) : std::nullopt;
 }
 
-std::optional<Intent> intentFor(const ActionRequest& request, const std::vector<MenuRow>& rows)
+std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& words)
 {
-    if (request.action == Action::Status)
-        return intent::ShowStatus{};
-    const std::vector<const MenuRow*> pickable = pickableRows(rows);
-    if (request.action == Action::OpenSession) {
-        qint64 place = 0;
-        for (const MenuRow* row : pickable) {
-            if (isSessionIntent(row->intent) && ++place == request.session)
-                return row->intent;
-        }
-        return std::nullopt;
+    using Kind = ActionWordsProblem::Kind;
+    const auto quoted = [](const QString& word) { return texts::fromOutside(word.left(4 * kQuotedCharacters), kQuotedCharacters); };
+    const std::optional<Action> action = words.isEmpty() ? std::nullopt : actionNamed(words.front());
+    if (!action)
+        return ActionWordsProblem{Kind::UnknownAction, u"unknown action '%1'"_s.arg(words.isEmpty() ? QString() : quoted(words.front()))};
+    const qsizetype expected = *action == Action::OpenSession ? 2 : 1;
+    if (words.size() > expected)
+        return ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '%1'"_s.arg(quoted(words[expected]))};
+    if (words.size() < expected)
+        return ActionWordsProblem{Kind::WrongArguments,
+                                  u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s};
+    if (expected == 1)
+        return ActionRequest{.action = *action};
+    const std::optional<qint64> place = sessionPlace(words[1]);
+    if (!place) {
+        return ActionWordsProblem{Kind::WrongArguments,
+                                  u"'%1' is no place in the \"Needs you\" list: 1 is the first session"_s.arg(quoted(words[1]))};
     }
-    const std::optional<Intent> wanted = rowIntent(request.action);
-    const bool offered = wanted && std::any_of(pickable.begin(), pickable.end(), [&](const MenuRow* row) {
-        return row->intent == *wanted;
-    });
-    return offered ? wanted : std::nullopt;
+    return ActionRequest{.action = *action, .session = *place};
 }
 
-QString refusal(const ActionRequest& request, const std::vector<MenuRow>& rows)
+QString requestWords(const ActionRequest& request)
 {
-    if (request.action == Action::OpenSession) {
-        const auto pickable = pickableRows(rows);
-        const auto waiting = std::count_if(pickable.begin(), pickable.end(), [](const MenuRow* row) {
-            return isSessionIntent(row->intent);
-        });
-        return u"open-session %1 does not apply now: %2"_s.arg(request.session).arg(texts::waitingCount(size_t(waiting)));
+    if (request.action == Action::OpenSession)
+        return actionName(request.action) + u' ' + QString::number(request.session);
+    return actionName(request.action);
+}
+
+std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows)
+{
+    if (request.action != Action::OpenSession)
+        return rowIntent(request.action);
+    qint64 place = 0;
+    for (const MenuRow* row : pickableRows(rows)) {
+        if (isSessionIntent(row->intent) && ++place == request.session)
+            return row->intent;
     }
-    QString why = shownLabel(rows, u"headline"_s);
-    if (const QString busy = shownLabel(rows, u"busy"_s); !busy.isEmpty())
-        why += u" \u00b7 "_s + busy;
-    return u"%1 does not apply now (%2)"_s.arg(actionName(request.action), why);
+    return std::nullopt;
+}
+
+QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows)
+{
+    const auto pickable = pickableRows(rows);
+    const auto waiting = std::count_if(pickable.begin(), pickable.end(), [](const MenuRow* row) {
+        return isSessionIntent(row->intent);
+    });
+    return u"%1 does not apply now: %2"_s.arg(requestWords(request), texts::waitingCount(size_t(waiting)));
 }

@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <variant>
 #include <vector>
 
 /// What a script or a launcher asks for by name ("pause", "open-session 2"), before it is matched against
@@ -34,11 +35,29 @@ QStringList actionNames();
 /// A place in the "Needs you" list written as a person would: decimal digits only, 1 or more; empty otherwise.
 std::optional<qint64> sessionPlace(QStringView text);
 
-/// The intent `request` asks for when the menu `rows` offer it now, that is when a shown row that can be
-/// picked carries it; showing the state always applies, as a click on the icon always does. Empty when it
-/// does not apply. Pure.
-std::optional<Intent> intentFor(const ActionRequest& request, const std::vector<MenuRow>& rows);
+/// Why words are no request: the action is none of ours, or what follows its name is not what it takes.
+struct ActionWordsProblem {
+    enum class Kind { UnknownAction, WrongArguments };
+    Kind kind = Kind::UnknownAction;
+    QString text;  ///< one line, quoting at most kQuotedCharacters of the words
 
-/// One line that says why `request` does not apply to the menu `rows`: the action and what the menu's
-/// first row says (or how many sessions wait, for a place beyond the list).
-QString refusal(const ActionRequest& request, const std::vector<MenuRow>& rows);
+    friend bool operator==(const ActionWordsProblem&, const ActionWordsProblem&) = default;
+};
+
+/// How many characters of a word a problem quotes: enough to recognise it, never a whole flood.
+inline constexpr qsizetype kQuotedCharacters = 60;
+
+/// The request that `words` make: an action's name, then the place for open-session and nothing for the others.
+/// The one reader of action words, for the command line, the action helper and the bus alike. Pure.
+std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& words);
+
+/// The request as words, as parseAction reads them: "pause", "open-session 2".
+QString requestWords(const ActionRequest& request);
+
+/// The intent `request` names in the menu `rows`: for open-session the session at that place among the rows that
+/// can be picked, empty past the list; for the others their one intent, whether or not the menu offers it now.
+/// Pure.
+std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows);
+
+/// One line that says why an open-session `request` names no session in the menu `rows`. Pure.
+QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows);

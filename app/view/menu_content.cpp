@@ -73,12 +73,17 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray)
     setUp.enabled = !notSetUp || (!tray.busy && tray.toolInstalled);
     rows.push_back(std::move(setUp));
     rows.push_back(button(u"install"_s, tr("Install Kivo…"), notSetUp && !tray.toolInstalled, intent::Install{}));
-    rows.push_back(button(u"resume"_s, tr("Resume Kivo"), state.is(Reach::Kind::Stopped), intent::Resume{}));
-    rows.push_back(button(u"pause"_s, tr("Pause Kivo"),
-                          state.is(Reach::Kind::Online) || state.is(Reach::Kind::Connecting), intent::Pause{}));
+    // One run of the agent tool at a time: while one is under way, the rows that would start another wait.
+    const auto run = [&tray](MenuRow row) {
+        row.enabled = !tray.busy;
+        return row;
+    };
+    rows.push_back(run(button(u"resume"_s, tr("Resume Kivo"), state.is(Reach::Kind::Stopped), intent::Resume{})));
+    rows.push_back(run(button(u"pause"_s, tr("Pause Kivo"),
+                              state.is(Reach::Kind::Online) || state.is(Reach::Kind::Connecting), intent::Pause{})));
 
-    rows.push_back(button(u"update"_s, tr("Update to Kivo %1").arg(texts::fromOutside(tray.updateAvailable.value_or(QString()), texts::kVersionCharacters)),
-                          tray.updateAvailable.has_value(), intent::Update{}));
+    rows.push_back(run(button(u"update"_s, tr("Update to Kivo %1").arg(texts::fromOutside(tray.updateAvailable.value_or(QString()), texts::kVersionCharacters)),
+                              tray.updateAvailable.has_value(), intent::Update{})));
     const std::optional<BarUpdate>& bar = tray.barUpdate;
     rows.push_back(button(u"get-bar"_s, tr("Get Kivo Bar %1…").arg(texts::fromOutside(bar ? bar->version : QString(), texts::kVersionCharacters)),
                           bar.has_value(), intent::GetBar{}));

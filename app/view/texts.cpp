@@ -61,17 +61,17 @@ QString waitingCount(size_t count)
     return count == 1 ? QCoreApplication::translate("Texts", "1 session needs you") : QCoreApplication::translate("Texts", "%1 sessions need you").arg(count);
 }
 
-QString failureSummary(const Step& step)
+QString failureSummary(const Intent& intent)
 {
-    // Named by what the user asked for, not by the step's progress text, which reads as still going.
-    const QStringList& arguments = step.arguments;
-    if (arguments == pauseStep().arguments)
+    // Named by what the user asked for, not by the step that failed, nor by its progress text, which reads as
+    // still going.
+    if (std::holds_alternative<intent::Pause>(intent))
         return QCoreApplication::translate("Texts", "Kivo could not be paused");
-    if (arguments == resumeStep().arguments)
+    if (std::holds_alternative<intent::Resume>(intent))
         return QCoreApplication::translate("Texts", "Kivo could not be started");
-    if (arguments == updateStep().arguments)
+    if (std::holds_alternative<intent::Update>(intent))
         return QCoreApplication::translate("Texts", "Kivo could not be updated");
-    if (!arguments.isEmpty() && arguments.front() == setUpSteps().front().arguments.front())
+    if (std::holds_alternative<intent::SetUp>(intent))
         return QCoreApplication::translate("Texts", "This computer could not be set up");
     return QCoreApplication::translate("Texts", "A Kivo action failed");
 }

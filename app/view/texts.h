@@ -2,7 +2,7 @@
 
 #include "service/reach.h"
 #include "service/status.h"
-#include "service/steps.h"
+#include "view/intent.h"
 
 #include <QString>
 
@@ -38,8 +38,8 @@ QString sessionLabel(const NeedsYou& entry);
 /// "1 session needs you", "N sessions need you".
 QString waitingCount(size_t count);
 
-/// What failed, for a run of steps that stopped at `step`.
-QString failureSummary(const Step& step);
+/// What failed, for a run of the agent tool that `intent` started: named by what the user asked for.
+QString failureSummary(const Intent& intent);
 
 /// At most `count` user-perceived characters of `text`; a longer text is cut there and ends in "…".
 QString shortened(const QString& text, qsizetype count);

@@ -264,11 +264,11 @@ TEST_F(RunStepsWithStandInAgent, StartsAndStopsTheAgent)
 {
     ASSERT_TRUE(m_service->state().is(Reach::Kind::Stopped));
 
-    m_service->resume();
+    m_service->runSteps({resumeStep()});
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Online); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 
-    m_service->pause();
+    m_service->runSteps({pauseStep()});
     ASSERT_TRUE(waitUntil([&] { return m_service->state().is(Reach::Kind::Stopped) && !m_service->busy(); }));
     EXPECT_EQ(m_service->message(), std::nullopt);
 }

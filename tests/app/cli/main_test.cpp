@@ -1,4 +1,5 @@
 #include "program_run.h"
+#include "status_records.h"
 #include "test_files.h"
 
 #include <QFile>
@@ -6,6 +7,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -125,4 +131,50 @@ TEST(Actions, RunAloneWithoutATrayAndSayHowTheyEnded)
         EXPECT_EQ(acted.error, c.error) << what;
     }
     EXPECT_EQ(run(tool, {u"down"_s}).exitCode, 0) << "the last resume started the agent";
+}
+
+TEST(Watching, EndsAtOnceOnAnEndingSignalEvenWhileItsReaderHasStoppedReading)
+{
+    // A first line far larger than a pipe holds: its write blocks for good, as under a status bar that hangs.
+    QTemporaryDir dir;
+    const QString home = dir.filePath(u"home"_s);
+    writeFile(home + u"/bin/kivo"_s, "#!/bin/sh\n", 0755);
+    QByteArray sessions = "[";
+    for (int i = 0; i < 3000; ++i)
+        sessions += (i ? "," : "") + QByteArray(R"({"agent": "coder", "where": "~/src/repository-)") + QByteArray::number(i) + "\"}";
+    writeStatusFile(home, StatusRecord{.needsYou = sessions + "]"}.json());
+    const QByteArray homeVariable = "KIVO_HOME=" + QFile::encodeName(home);
+    const QByteArray program = QFile::encodeName(kProgram);
+
+    for (const int ending : {SIGTERM, SIGINT, SIGHUP}) {
+        int output[2];
+        ASSERT_EQ(::pipe(output), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--status"),
+                        const_cast<char*>("--watch"), const_cast<char*>("--json"), nullptr};
+        char* envp[] = {const_cast<char*>(homeVariable.constData()), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, envp), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(output[1]);
+
+        // Stalled: the pipe is full and nobody reads it.
+        ASSERT_TRUE(waitUntil([&] {
+            QFile stat(u"/proc/%1/wchan"_s.arg(pid));
+            return stat.open(QIODevice::ReadOnly) && stat.readAll().contains("pipe");
+        })) << "the watch blocks in its write";
+        ::kill(pid, ending);
+        int status = -1;
+        const bool ended = waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+        EXPECT_TRUE(ended) << "signal " << ending;
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << ending << ", status " << status;
+        ::close(output[0]);
+    }
 }

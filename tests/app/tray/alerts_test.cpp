@@ -92,7 +92,7 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
 {
     FakeNotifier notifier;
     Alerts alerts(notifier, {});
-    alerts.onRunFailed(pauseStep(), u"error: <not> signed in & "_s + QString(300, u'x'));
+    alerts.onRunFailed(intent::Pause{}, u"error: <not> signed in & "_s + QString(300, u'x'));
     ASSERT_EQ(notifier.shown.size(), 1u);
     EXPECT_EQ(notifier.shown[0].notification.summary, u"Kivo could not be paused"_s) << "a failure, not progress";
     EXPECT_EQ(notifier.shown[0].notification.body.size(), 201) << "cut as the menu cuts it";
@@ -103,7 +103,7 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
     EXPECT_TRUE(notifier.shown[2].notification.body.contains(u"gnome-shell-extension-appindicator"_s));
 
     alerts.setEnabled(false);
-    alerts.onRunFailed(resumeStep(), u"nope"_s);
+    alerts.onRunFailed(intent::Resume{}, u"nope"_s);
     alerts.onTerminalMissing();
     alerts.onTrayMissing();
     alerts.onWaiting({}, true);
@@ -113,19 +113,19 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
 
 TEST(Alerts, NamesAFailureByWhatTheUserAskedFor)
 {
-    struct Case { Step step; QString summary; };
+    struct Case { Intent intent; QString summary; };
     const Case cases[] = {
-        {pauseStep(), u"Kivo could not be paused"_s},
-        {resumeStep(), u"Kivo could not be started"_s},
-        {updateStep(), u"Kivo could not be updated"_s},
-        {setUpSteps().front(), u"This computer could not be set up"_s},
-        {Step{}, u"A Kivo action failed"_s},
+        {intent::Pause{}, u"Kivo could not be paused"_s},
+        {intent::Resume{}, u"Kivo could not be started"_s},
+        {intent::Update{}, u"Kivo could not be updated"_s},
+        {intent::SetUp{}, u"This computer could not be set up"_s},
+        {intent::ShowLog{}, u"A Kivo action failed"_s},
     };
     for (const Case& c : cases) {
         FakeNotifier notifier;
-        Alerts(notifier, {}).onRunFailed(c.step, u"error"_s);
+        Alerts(notifier, {}).onRunFailed(c.intent, u"error"_s);
         ASSERT_EQ(notifier.shown.size(), 1u);
-        EXPECT_EQ(notifier.shown[0].notification.summary, c.summary) << c.step.title.toStdString();
+        EXPECT_EQ(notifier.shown[0].notification.summary, c.summary) << c.summary.toStdString();
     }
 }
 

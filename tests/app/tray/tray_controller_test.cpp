@@ -76,7 +76,7 @@ protected:
         ASSERT_TRUE(waitUntil([this] { return !m_view.shows.empty(); }));
     }
 
-    TrayController::Platform platform() { return {m_loginItem, m_notifier, m_settings}; }
+    TrayController::Platform platform() { return {m_loginItem, m_notifier, m_settings, m_ledger}; }
 
     // Lets every posted update run.
     void settle()
@@ -94,6 +94,8 @@ protected:
     FakeNotifier m_notifier;
     QSettings m_settings{m_dir.path() + u"/settings.ini"_s, QSettings::IniFormat};
     FakeTrayView m_view;
+    std::chrono::milliseconds m_now{1'000'000};
+    ActionLedger m_ledger{std::nullopt, m_home, [this] { return m_now; }};
     std::unique_ptr<TrayController> m_bar;
 };
 
@@ -146,26 +148,24 @@ TEST_F(TrayControllerTest, CarriesOutWhatARowDoes)
 TEST_F(TrayControllerTest, TellsWhoAskedHowEachIntentEnded)
 {
     start();
-    std::vector<std::pair<std::string, StepOutcome>> ended;
-    const auto told = [&ended](std::string what) {
-        return [&ended, what](const StepOutcome& outcome) { ended.emplace_back(what, outcome); };
-    };
+    std::vector<ActionOutcome> ended;
+    const auto told = [&ended](const ActionOutcome& outcome) { ended.push_back(outcome); };
 
-    m_bar->perform(intent::Pause{}, told("pause"));
+    m_bar->gate().perform(intent::Pause{}, told);
     EXPECT_TRUE(ended.empty()) << "the tool has not run yet";
     ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
-    EXPECT_TRUE(ended.back().second.succeeded);
+    EXPECT_EQ(ended.back(), ActionOutcome{});
     EXPECT_FALSE(m_bar->service().busy()) << "told once the menu no longer shows the run";
 
     m_desktop.hasTerminal = false;
-    m_bar->perform(intent::OpenDashboard{}, told("dashboard"));
+    m_bar->gate().perform(intent::OpenDashboard{}, told);
     ASSERT_EQ(ended.size(), 2u);
-    EXPECT_FALSE(ended.back().second.succeeded);
-    EXPECT_TRUE(ended.back().second.lastLine.contains(u"terminal"_s)) << ended.back().second.lastLine.toStdString();
+    EXPECT_EQ(ended.back().kind, ActionOutcome::Kind::Failed);
+    EXPECT_TRUE(ended.back().line.contains(u"terminal"_s)) << ended.back().line.toStdString();
 
-    m_bar->perform(intent::ToggleNotify{}, told("notify"));
+    m_bar->gate().perform(intent::ToggleNotify{}, told);
     ASSERT_EQ(ended.size(), 3u);
-    EXPECT_TRUE(ended.back().second.succeeded);
+    EXPECT_EQ(ended.back(), ActionOutcome{});
 }
 
 TEST_F(TrayControllerTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
@@ -177,9 +177,9 @@ TEST_F(TrayControllerTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
         m_bar->service().refresh();
         settle();
     };
-    statusWith(R"([{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "k-7"}])");
+    statusWith(R"([{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "k-7"}])");
     ASSERT_EQ(m_notifier.shown.size(), 1u);
-    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"claude \u00b7 ~/src/kivo"_s);
+    EXPECT_EQ(m_notifier.shown.back().notification.summary, u"coder \u00b7 ~/src/kivo"_s);
     EXPECT_EQ(m_notifier.shown.back().notification.body, u"Wants to run the tests"_s);
     m_notifier.invoke(m_notifier.shown.back().id, u"open"_s);
     ASSERT_EQ(m_desktop.started.size(), 1u) << "Open jumps to the session in a terminal";
@@ -196,7 +196,8 @@ TEST_F(TrayControllerTest, NotifiesOfNewSessionsAndFailuresUnlessSilenced)
 
     m_view.pick(u"notify"_s);
     settle();
-    statusWith(R"([{"agent": "codex", "where": "~/src/app"}])");
+    statusWith(R"([{"agent": "reviewer", "where": "~/src/app"}])");
+    m_now += ActionLedger::kWindowInterval;
     m_view.pick(u"dashboard"_s);
     EXPECT_EQ(m_notifier.shown.size(), 3u) << "silenced";
 }

@@ -44,47 +44,40 @@ TEST(ActionRequest, ReadsAPlaceInTheListAsAPersonWritesIt)
         EXPECT_EQ(sessionPlace(c.text), c.expected) << c.text.toStdString();
 }
 
-TEST(ActionRequest, AppliesExactlyWhenTheMenuOffersItNow)
+TEST(ActionRequest, ReadsActionWordsOneWayForEveryCaller)
 {
-    TrayState online = waitingState(2);
-    online.updateAvailable = u"1.5.0"_s;
-    const TrayState stopped = waitingState(0, Reach::stopped());
-    const TrayState notSetUp{.state = Reach::notSetUp(), .toolInstalled = true};
-    TrayState settingUp = notSetUp;
-    settingUp.busy = u"Starting\u2026"_s;
-
-    struct Case { const char* what; const TrayState& tray; ActionRequest request; std::optional<Intent> expected; };
+    using Kind = ActionWordsProblem::Kind;
+    struct Case { QStringList words; std::variant<ActionRequest, ActionWordsProblem> expected; };
+    const QString huge(1'000'000, u'x');
     const Case cases[] = {
-        {"pause while online", online, asked(Action::Pause), intent::Pause{}},
-        {"pause while paused", stopped, asked(Action::Pause), std::nullopt},
-        {"resume while paused", stopped, asked(Action::Resume), intent::Resume{}},
-        {"resume while online", online, asked(Action::Resume), std::nullopt},
-        {"update with one", online, asked(Action::Update), intent::Update{}},
-        {"update with none", stopped, asked(Action::Update), std::nullopt},
-        {"set up", notSetUp, asked(Action::SetUp), intent::SetUp{}},
-        {"set up while busy: the row shows, disabled", settingUp, asked(Action::SetUp), std::nullopt},
-        {"set up once set up", online, asked(Action::SetUp), std::nullopt},
-        {"dashboard", stopped, asked(Action::Dashboard), intent::OpenDashboard{}},
-        {"log", notSetUp, asked(Action::Log), intent::ShowLog{}},
-        {"quit", stopped, asked(Action::Quit), intent::Quit{}},
-        {"status, which no row carries", notSetUp, asked(Action::Status), intent::ShowStatus{}},
-        {"the first session", online, asked(Action::OpenSession, 1), intent::OpenSession{online.needsYou[0]}},
-        {"the last session", online, asked(Action::OpenSession, 2), intent::OpenSession{online.needsYou[1]}},
-        {"beyond the list", online, asked(Action::OpenSession, 3), std::nullopt},
-        {"with nobody waiting", stopped, asked(Action::OpenSession, 1), std::nullopt},
+        {{u"pause"_s}, asked(Action::Pause)},
+        {{u"status"_s}, asked(Action::Status)},
+        {{u"open-session"_s, u"2"_s}, asked(Action::OpenSession, 2)},
+        {{u"open-session"_s, u"007"_s}, asked(Action::OpenSession, 7)},
+        {{}, ActionWordsProblem{Kind::UnknownAction, u"unknown action ''"_s}},
+        {{u"frob"_s}, ActionWordsProblem{Kind::UnknownAction, u"unknown action 'frob'"_s}},
+        {{u"pause"_s, u"now"_s}, ActionWordsProblem{Kind::WrongArguments, u"unexpected argument 'now'"_s}},
+        {{u"open-session"_s},
+         ActionWordsProblem{Kind::WrongArguments,
+                            u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s}},
+        {{u"open-session"_s, u"0"_s},
+         ActionWordsProblem{Kind::WrongArguments, u"'0' is no place in the \"Needs you\" list: 1 is the first session"_s}},
+        {{u"open-session"_s, u"1"_s, u"2"_s}, ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '2'"_s}},
+        // A word from outside is quoted short and harmless, whatever its size or its characters.
+        {{huge}, ActionWordsProblem{Kind::UnknownAction, u"unknown action '"_s + QString(60, u'x') + u"\u2026'"_s}},
+        {{u"a\nb"_s}, ActionWordsProblem{Kind::UnknownAction, u"unknown action 'a\ufffdb'"_s}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(intentFor(c.request, MenuContent::rows(c.tray)), c.expected) << c.what;
+        EXPECT_EQ(parseAction(c.words), c.expected) << c.words.join(u' ').left(40).toStdString();
 }
 
-TEST(ActionRequest, SaysWhyItDoesNotApply)
+TEST(ActionRequest, NamesTheSessionAtAPlaceInTheMenu)
 {
-    const std::vector<MenuRow> stopped = MenuContent::rows(waitingState(0, Reach::stopped()));
-    EXPECT_EQ(refusal(asked(Action::Pause), stopped),
-              u"pause does not apply now (Kivo is paused: this computer is unreachable)"_s);
-    EXPECT_EQ(refusal(asked(Action::OpenSession, 5), MenuContent::rows(waitingState(2))),
-              u"open-session 5 does not apply now: 2 sessions need you"_s);
-    TrayState settingUp{.state = Reach::notSetUp(), .busy = u"Starting\u2026"_s, .toolInstalled = true};
-    EXPECT_EQ(refusal(asked(Action::SetUp), MenuContent::rows(settingUp)),
-              u"set-up does not apply now (Kivo isn't set up on this computer \u00b7 Starting\u2026)"_s);
+    const std::vector<MenuRow> online = MenuContent::rows(waitingState(2));
+    EXPECT_EQ(requestedIntent(asked(Action::OpenSession, 2), online), Intent(intent::OpenSession{waitingState(2).needsYou[1]}));
+    EXPECT_EQ(requestedIntent(asked(Action::OpenSession, 3), online), std::nullopt);
+    EXPECT_EQ(requestedIntent(asked(Action::Pause), MenuContent::rows(waitingState(0, Reach::stopped()))),
+              Intent(intent::Pause{})) << "the intent, whether or not the menu offers it now";
+    EXPECT_EQ(placeRefusal(asked(Action::OpenSession, 5), online), u"open-session 5 does not apply now: 2 sessions need you"_s);
+    EXPECT_EQ(requestWords(asked(Action::OpenSession, 5)), u"open-session 5"_s);
 }

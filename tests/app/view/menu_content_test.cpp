@@ -89,11 +89,11 @@ TEST(MenuContent, ShowsTheRowsOfEachState)
                    u"text:0 devices connected \u00b7 Kivo 1.4.2"_s, u"---"_s, u"button:Pause Kivo"_s})},
         {"online with no record", {.state = Reach::online({u"eu-1"_s}, 2)},
          withTail({u"text:Reachable from your devices \u00b7 via eu-1"_s, u"---"_s, u"button:Pause Kivo"_s})},
-        {"busy and a message, in that order",
+        {"busy and a message, in that order; no second run meanwhile",
          {.state = Reach::online({u"eu-1"_s}, 2), .agentVersion = u"1.4.2"_s, .busy = u"Stopping\u2026"_s,
           .message = u"error: not signed in"_s, .atLogin = true},
          {u"text:Reachable from your devices \u00b7 via eu-1"_s, u"text:2 devices connected \u00b7 Kivo 1.4.2"_s,
-          u"text:Stopping\u2026"_s, u"text:error: not signed in"_s, u"---"_s, u"button:Pause Kivo"_s,
+          u"text:Stopping\u2026"_s, u"text:error: not signed in"_s, u"---"_s, u"button:Pause Kivo (disabled)"_s,
           u"button:Open the dashboard"_s, u"button:Show the log"_s, u"[x] Notify me"_s, u"[x] Open at login"_s,
           u"---"_s, u"button:Quit Kivo Bar (Ctrl+Q)"_s}},
     };
@@ -196,7 +196,7 @@ TEST(MenuContent, SpeaksGermanButLeavesTheAgentsOwnLinesAsTheyAre)
     EXPECT_EQ(lines, (std::vector<QString>{
         u"text:Reachable from your devices \u00b7 via eu-1"_s, u"text:2 Ger\u00e4te verbunden \u00b7 Kivo 1.4.2"_s,
         u"text:Stopping\u2026"_s, u"---"_s, u"text:Braucht dich"_s, u"button:coder \u00b7 repo-a"_s, u"---"_s,
-        u"button:Kivo pausieren"_s, u"button:Dashboard \u00f6ffnen"_s, u"button:Protokoll anzeigen"_s,
+        u"button:Kivo pausieren (disabled)"_s, u"button:Dashboard \u00f6ffnen"_s, u"button:Protokoll anzeigen"_s,
         u"[x] Benachrichtigen"_s, u"[ ] Beim Anmelden \u00f6ffnen"_s, u"---"_s, u"button:Kivo Bar beenden (Ctrl+Q)"_s}));
 }
 

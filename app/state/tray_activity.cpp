@@ -1,4 +1,4 @@
-#include "tray/tray_activity.h"
+#include "state/tray_activity.h"
 
 #include "service/agent_home.h"
 

@@ -1,17 +1,18 @@
-#include "tray/tray_bus_service.h"
+#include "control/tray_bus_service.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 
-#include <limits>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// An integer of any of D-Bus's integer types, as callers send whichever their language makes.
-std::optional<qint64> integerIn(const QVariant& value)
+// A parameter as the word the command line would have been given: an integer of any of D-Bus's integer types (callers
+// send whichever their language makes) as its digits. Empty for any other type.
+std::optional<QString> wordOf(const QVariant& value)
 {
     switch (value.metaType().id()) {
     case QMetaType::UChar:
@@ -20,14 +21,17 @@ std::optional<qint64> integerIn(const QVariant& value)
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-        return value.toLongLong();
+        return QString::number(value.toLongLong());
     case QMetaType::ULongLong:
-        if (value.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        return value.toLongLong();
+        return QString::number(value.toULongLong());
     default:
         return std::nullopt;
     }
+}
+
+void answer(QDBusConnection bus, const QDBusMessage& reply)
+{
+    bus.send(reply);
 }
 
 }  // namespace
@@ -126,26 +130,26 @@ private:
 
 std::variant<ActionRequest, BusRequestError> busRequest(const QString& name, const QVariantList& parameter)
 {
-    const std::optional<ActionRequest::Action> action = actionNamed(name);
-    if (!action) {
-        return BusRequestError{QString(kUnknownActionError),
-                               u"No action \"%1\"; the actions are %2"_s.arg(name, actionNames().join(u", "_s))};
+    QStringList words{name};
+    for (const QVariant& value : parameter) {
+        const std::optional<QString> word = wordOf(value);
+        if (!word) {
+            return BusRequestError{QDBusError::errorString(QDBusError::InvalidArgs),
+                                   u"the parameter of an action holds integers only"_s};
+        }
+        words += *word;
     }
-    if (*action != ActionRequest::Action::OpenSession) {
-        if (!parameter.isEmpty())
-            return BusRequestError{QDBusError::errorString(QDBusError::InvalidArgs), u"%1 takes no parameter"_s.arg(name)};
-        return ActionRequest{.action = *action};
+    std::variant<ActionRequest, ActionWordsProblem> parsed = parseAction(words);
+    if (const auto* problem = std::get_if<ActionWordsProblem>(&parsed)) {
+        const bool unknown = problem->kind == ActionWordsProblem::Kind::UnknownAction;
+        return BusRequestError{unknown ? QString(kUnknownActionError) : QDBusError::errorString(QDBusError::InvalidArgs),
+                               problem->text};
     }
-    const std::optional<qint64> place = parameter.size() == 1 ? integerIn(parameter.front()) : std::nullopt;
-    if (!place || *place < 1) {
-        return BusRequestError{QDBusError::errorString(QDBusError::InvalidArgs),
-                               u"open-session takes one integer: the session's place in the \"Needs you\" list, from 1"_s};
-    }
-    return ActionRequest{.action = *action, .session = *place};
+    return std::get<ActionRequest>(parsed);
 }
 
-TrayBusService::TrayBusService(QDBusConnection bus, TrayBusAddress address, Tray tray, QObject* parent)
-    : QObject(parent), m_bus(std::move(bus)), m_address(std::move(address)), m_tray(std::move(tray))
+TrayBusService::TrayBusService(QDBusConnection bus, TrayBusAddress address, ActionGate& gate, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)), m_address(std::move(address)), m_gate(gate)
 {
     new ApplicationAdaptor(*this, this);
     new ControlAdaptor(*this, this);
@@ -164,72 +168,94 @@ std::optional<QString> TrayBusService::start()
     if (!m_bus.registerObject(m_address.path, this, QDBusConnection::ExportAdaptors))
         return m_bus.lastError().isValid() ? m_bus.lastError().message() : u"the object path %1 is taken"_s.arg(m_address.path);
     m_registered = true;
-    // Not queued and not replaceable: one tray per agent home holds the name, and no other takes it over.
+    // Not replaceable: nobody takes the name over from the tray. Queued when another process holds it, so that the
+    // tray, which holds the home's lock, gets its name back as soon as that process lets go.
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = m_bus.interface()->registerService(
-        m_address.service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+        m_address.service, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid())
         return reply.error().message();
-    if (reply.value() != QDBusConnectionInterface::ServiceRegistered)
-        return u"another process holds %1"_s.arg(m_address.service);
-    return std::nullopt;
+    if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
+        return std::nullopt;
+    const QDBusReply<uint> holder = m_bus.interface()->servicePid(m_address.service);
+    return u"%1 holds the name %2 on the session bus, by which launchers and scripts reach this tray; until it lets "
+           "go, kivobar's actions from the command line act without the tray"_s
+        .arg(holder.isValid() ? u"process %1"_s.arg(holder.value()) : u"another process"_s, m_address.service);
 }
 
-std::variant<Intent, QDBusMessage> TrayBusService::resolve(const QString& name, const QVariantList& parameter,
-                                                          const QDBusMessage& call) const
+std::variant<ActionRequest, QDBusMessage> TrayBusService::request(const QString& name, const QVariantList& parameter,
+                                                                 const QDBusMessage& call) const
 {
-    const std::variant<ActionRequest, BusRequestError> request = busRequest(name, parameter);
+    std::variant<ActionRequest, BusRequestError> request = busRequest(name, parameter);
     if (const auto* error = std::get_if<BusRequestError>(&request))
         return call.createErrorReply(error->name, error->message);
-    const ActionRequest& wanted = std::get<ActionRequest>(request);
-    const std::vector<MenuRow> rows = m_tray.rows();
-    if (std::optional<Intent> intent = intentFor(wanted, rows))
-        return std::move(*intent);
-    return call.createErrorReply(QString(kNotApplicableError), refusal(wanted, rows));
+    return std::get<ActionRequest>(request);
 }
 
 void TrayBusService::activate()
 {
-    m_tray.perform(intent::ShowStatus{}, {});
+    m_gate.perform(intent::ShowStatus{});
 }
 
 void TrayBusService::open(const QDBusMessage& call)
 {
     call.setDelayedReply(true);
-    m_bus.send(call.createErrorReply(QDBusError::NotSupported, u"Kivo Bar opens no files or addresses"_s));
+    answer(m_bus, call.createErrorReply(QDBusError::NotSupported, u"Kivo Bar opens no files or addresses"_s));
 }
 
 void TrayBusService::activateAction(const QString& name, const QVariantList& parameter, const QDBusMessage& call)
 {
-    std::variant<Intent, QDBusMessage> resolved = resolve(name, parameter, call);
-    if (auto* error = std::get_if<QDBusMessage>(&resolved)) {
-        call.setDelayedReply(true);
-        m_bus.send(*error);
+    call.setDelayedReply(true);
+    std::variant<ActionRequest, QDBusMessage> asked = request(name, parameter, call);
+    if (const auto* error = std::get_if<QDBusMessage>(&asked)) {
+        answer(m_bus, *error);
         return;
     }
-    // The empty answer goes out as this returns; how the action ends shows in the menu and notifications.
-    m_tray.perform(std::get<Intent>(resolved), {});
+    // Answered as soon as the action has ended or started, whichever comes first: a launcher waits for no run.
+    auto answered = std::make_shared<bool>(false);
+    const auto reply = [bus = m_bus, call, answered](const QDBusMessage& message) {
+        if (std::exchange(*answered, true))
+            return;
+        answer(bus, message);
+    };
+    m_gate.perform(std::get<ActionRequest>(asked), [reply, call](const ActionOutcome& outcome) {
+        switch (outcome.kind) {
+        case ActionOutcome::Kind::Done: reply(call.createReply()); break;
+        case ActionOutcome::Kind::Failed: reply(call.createErrorReply(QString(kFailedError), outcome.line)); break;
+        case ActionOutcome::Kind::NotApplicable: reply(call.createErrorReply(QString(kNotApplicableError), outcome.line)); break;
+        }
+    });
+    reply(call.createReply());
 }
 
 void TrayBusService::check(const QString& name, const QVariantList& parameter, const QDBusMessage& call)
 {
-    std::variant<Intent, QDBusMessage> resolved = resolve(name, parameter, call);
-    if (auto* error = std::get_if<QDBusMessage>(&resolved)) {
-        call.setDelayedReply(true);
-        m_bus.send(*error);
+    call.setDelayedReply(true);
+    std::variant<ActionRequest, QDBusMessage> asked = request(name, parameter, call);
+    if (const auto* error = std::get_if<QDBusMessage>(&asked)) {
+        answer(m_bus, *error);
+        return;
     }
+    const std::variant<Intent, QString> decided = m_gate.decide(std::get<ActionRequest>(asked));
+    if (const QString* why = std::get_if<QString>(&decided))
+        answer(m_bus, call.createErrorReply(QString(kNotApplicableError), *why));
+    else
+        answer(m_bus, call.createReply());
 }
 
 void TrayBusService::perform(const QString& name, const QVariantList& parameter, const QDBusMessage& call)
 {
     call.setDelayedReply(true);
-    std::variant<Intent, QDBusMessage> resolved = resolve(name, parameter, call);
-    if (auto* error = std::get_if<QDBusMessage>(&resolved)) {
-        m_bus.send(*error);
+    std::variant<ActionRequest, QDBusMessage> asked = request(name, parameter, call);
+    if (const auto* error = std::get_if<QDBusMessage>(&asked)) {
+        answer(m_bus, *error);
         return;
     }
     // The caller may have gone by the time the action ends; the answer then finds nobody, harmlessly.
-    m_tray.perform(std::get<Intent>(resolved), [bus = m_bus, call](const StepOutcome& outcome) {
-        QDBusConnection(bus).send(call.createReply({outcome.succeeded, outcome.lastLine}));
+    m_gate.perform(std::get<ActionRequest>(asked), [bus = m_bus, call](const ActionOutcome& outcome) {
+        if (outcome.kind == ActionOutcome::Kind::NotApplicable)
+            answer(bus, call.createErrorReply(QString(kNotApplicableError), outcome.line));
+        else
+            answer(bus, call.createReply({outcome.kind == ActionOutcome::Kind::Done, outcome.line}));
     });
 }
 

@@ -1,4 +1,4 @@
-#include "tray/user_folder.h"
+#include "state/user_folder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "tray/tray_bus_address.h"
+#include "control/tray_bus_address.h"
 
 #include "service/agent_home.h"
 

@@ -23,8 +23,6 @@ public:
     bool held() const { return m_fd >= 0; }
     /// True when another process holds the lock.
     bool heldElsewhere() const { return m_heldElsewhere; }
-    /// The process that holds the lock instead of us; empty when we hold it, or when it cannot be told.
-    std::optional<qint64> holder() const { return m_holder; }
 
     /// Lets the program this process is about to become inherit the lock, so that it is never free between.
     void keepAcrossExec();
@@ -39,8 +37,11 @@ public:
     /// userDirectory() for this process's user, whose home the password database names.
     static std::optional<ScriptDirectory> userDirectory();
 
+    /// The process that holds the lock for `agentHome` in `directory` now, as the kernel's table of locks
+    /// (/proc/locks) names it, without taking the lock; empty when none does. Also a holder's own process id.
+    static std::optional<qint64> holder(const ScriptDirectory& directory, const QString& agentHome);
+
 private:
     int m_fd = -1;
     bool m_heldElsewhere = false;
-    std::optional<qint64> m_holder;
 };

@@ -1,8 +1,9 @@
-#include "tray/remote_tray.h"
+#include "control/remote_tray.h"
+
+#include "state/instance_lock.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusVariant>
 
 #include <limits>
 
@@ -13,27 +14,33 @@ namespace {
 // libdbus's "no timeout": an action such as setting up waits on the user in a browser.
 constexpr int kNoTimeout = std::numeric_limits<int>::max();
 
+// The action's name and its parameter, an array of variants ("av"): QtDBus sends each element of a list as a
+// variant of its own, so the place goes in as the integer it is.
 QVariantList actionArguments(const ActionRequest& request)
 {
     QVariantList parameter;
     if (request.action == ActionRequest::Action::OpenSession)
-        parameter += QVariant::fromValue(QDBusVariant(request.session));
+        parameter += QVariant::fromValue(qlonglong(request.session));
     return {actionName(request.action), QVariant::fromValue(parameter)};
 }
 
 }  // namespace
 
-RemoteTray::RemoteTray(QDBusConnection bus, const QString& agentHome)
-    : m_bus(std::move(bus)), m_address(trayBusAddress(agentHome))
+RemoteTray::RemoteTray(QDBusConnection bus, const QString& agentHome, std::optional<ScriptDirectory> lockFolder)
+    : m_bus(std::move(bus)), m_home(agentHome), m_lockFolder(std::move(lockFolder)), m_address(trayBusAddress(agentHome))
 {
 }
 
-bool RemoteTray::running() const
+RemoteTray::Standing RemoteTray::standing() const
 {
     if (!m_bus.isConnected())
-        return false;
-    const QDBusReply<bool> owned = m_bus.interface()->isServiceRegistered(m_address.service);
-    return owned.isValid() && owned.value();
+        return {};
+    const QDBusReply<uint> owner = m_bus.interface()->servicePid(m_address.service);
+    if (!owner.isValid())
+        return {};
+    // Anyone may ask for the name first; the lock in the user's own folder only the tray of this home can hold.
+    const bool trusted = !m_lockFolder || InstanceLock::holder(*m_lockFolder, m_home) == qint64(owner.value());
+    return {.owner = owner.value(), .trusted = trusted};
 }
 
 RemoteTray::Answer RemoteTray::activate() const
@@ -70,7 +77,8 @@ RemoteTray::Answer RemoteTray::call(const QString& interface, const QString& met
     const QString error = reply.errorName();
     if (error == kNotApplicableError)
         return {Answer::Kind::NotApplicable, reply.errorMessage()};
-    // The name lost its owner between our look and the call (QtDBus has no type of its own for it).
+    // The name lost its owner between our look and the call (QtDBus has no type of its own for it): the call
+    // reached nobody.
     if (error == u"org.freedesktop.DBus.Error.NameHasNoOwner"_s)
         return {Answer::Kind::Gone, reply.errorMessage()};
     switch (QDBusError(reply).type()) {
@@ -78,11 +86,13 @@ RemoteTray::Answer RemoteTray::call(const QString& interface, const QString& met
     case QDBusError::TimedOut:
         return {Answer::Kind::NoAnswer, reply.errorMessage()};
     case QDBusError::NoReply:
-        // libdbus says this both when the time is up and when the tray went away without answering.
-        return running() ? Answer{Answer::Kind::NoAnswer, reply.errorMessage()} : Answer{Answer::Kind::Gone, reply.errorMessage()};
+        // libdbus says this both when the time is up and when the tray went away after the call reached it.
+        return standing().owner ? Answer{Answer::Kind::NoAnswer, reply.errorMessage()}
+                                : Answer{Answer::Kind::Lost, reply.errorMessage()};
     case QDBusError::ServiceUnknown:
-    case QDBusError::Disconnected:
         return {Answer::Kind::Gone, reply.errorMessage()};
+    case QDBusError::Disconnected:
+        return {Answer::Kind::Lost, reply.errorMessage()};
     default:
         return {Answer::Kind::Refused, reply.errorMessage()};
     }

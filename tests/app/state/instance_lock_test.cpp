@@ -1,4 +1,4 @@
-#include "tray/instance_lock.h"
+#include "state/instance_lock.h"
 
 #include "test_files.h"
 
@@ -48,11 +48,13 @@ TEST(InstanceLock, OneTrayPerAgentHomeHoweverItIsSpelled)
         const InstanceLock second(user.directory(), spelling);
         EXPECT_FALSE(second.held()) << spelling.toStdString();
         EXPECT_TRUE(second.heldElsewhere()) << spelling.toStdString();
-        EXPECT_EQ(second.holder(), QCoreApplication::applicationPid());
+        EXPECT_EQ(InstanceLock::holder(*user.directory(), spelling), QCoreApplication::applicationPid())
+            << "the kernel names the holder, for every spelling";
     }
     EXPECT_TRUE(InstanceLock(user.directory(), homes.path() + u"/other"_s).held());
 
     first.reset();
+    EXPECT_EQ(InstanceLock::holder(*user.directory(), homes.path() + u"/real/.kivo"_s), std::nullopt);
     EXPECT_TRUE(InstanceLock(user.directory(), homes.path() + u"/link/.kivo"_s).held()) << "the lock goes with its holder";
 }
 

@@ -25,3 +25,5 @@ inline constexpr QLatin1StringView kControlInterface{"io.kivo.KivoBar.Control"};
 /// The errors the tray answers with: an action that does not apply now, and a name that is no action.
 inline constexpr QLatin1StringView kNotApplicableError{"io.kivo.KivoBar.Error.NotApplicable"};
 inline constexpr QLatin1StringView kUnknownActionError{"io.kivo.KivoBar.Error.UnknownAction"};
+/// What ActivateAction answers when the action failed before it could answer: a window that could not be opened.
+inline constexpr QLatin1StringView kFailedError{"io.kivo.KivoBar.Error.Failed"};

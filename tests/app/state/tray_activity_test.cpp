@@ -1,8 +1,8 @@
 #include "processes.h"
 #include "qt_printers.h"
 #include "test_files.h"
-#include "tray/tray_activity.h"
-#include "tray/user_folder.h"
+#include "state/tray_activity.h"
+#include "state/user_folder.h"
 
 #include <QCoreApplication>
 #include <QDir>

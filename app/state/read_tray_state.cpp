@@ -1,4 +1,4 @@
-#include "tray/read_tray_state.h"
+#include "state/read_tray_state.h"
 
 #include "service/service.h"
 

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "tray/tray_bus_address.h"
+#include "control/tray_bus_address.h"
+#include "service/terminal_script.h"
 #include "view/action_request.h"
 
 #include <QDBusConnection>
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 /// The tray that runs for an agent home, as another process reaches it over the session bus: to show the
 /// state, and to hand it an action and hear how it ended. Every call blocks; meant for short-lived programs.
@@ -22,17 +24,28 @@ public:
             Failed,         ///< the action ran and failed; `text` is its last line
             NotApplicable,  ///< the menu does not offer it now; `text` says why
             Refused,        ///< the tray refused the call otherwise; `text` says why
-            NoAnswer,       ///< no answer within kAnswerTime
-            Gone,           ///< no tray holds the name (any more)
+            NoAnswer,       ///< no answer within kAnswerTime; the call may have reached the tray
+            Lost,           ///< the tray went away after the call reached it, without answering
+            Gone,           ///< no tray holds the name: the call reached nobody
         };
         Kind kind = Kind::Gone;
         QString text;
     };
 
-    RemoteTray(QDBusConnection bus, const QString& agentHome);
+    /// Who answers for the tray of the home on the bus, and whether that is the tray itself.
+    struct Standing {
+        std::optional<qint64> owner;  ///< the process that holds the home's name; empty when none does
+        /// The owner is the tray of the home: it also holds the home's instance lock, or no lock can be kept in
+        /// this user's folder, and then whoever holds the name is the tray.
+        bool trusted = false;
+    };
 
-    /// Whether a process holds the home's name now.
-    bool running() const;
+    /// The tray of `agentHome` on `bus`, whose instance lock is kept in `lockFolder` (InstanceLock::userDirectory
+    /// for this user); without a folder, no lock can be kept, and the home's name is the lock.
+    RemoteTray(QDBusConnection bus, const QString& agentHome, std::optional<ScriptDirectory> lockFolder);
+
+    /// Who holds the home's name now, and whether it may be trusted as the tray.
+    Standing standing() const;
 
     /// Asks the tray to show the state (org.freedesktop.Application.Activate).
     Answer activate() const;
@@ -45,5 +58,7 @@ private:
     Answer call(const QString& interface, const QString& method, const QVariantList& arguments, int timeoutMs) const;
 
     QDBusConnection m_bus;
+    QString m_home;
+    std::optional<ScriptDirectory> m_lockFolder;
     TrayBusAddress m_address;
 };
