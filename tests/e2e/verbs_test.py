@@ -116,6 +116,7 @@ TABLE = [
     Cell(("open-session", "3"), NOT_NOW),
     Cell(("set-up",), NOT_NOW),
     Cell(("set-up",), FAILS, "not set up", ran=("login --browser",), hook="login"),
+    Cell(("set-up",), FAILS, "not set up", ran=("login --browser", "up"), hook="up"),
     Cell(("set-up",), APPLIES, "not set up", ran=("login --browser", "up"), after="online"),
     Cell(("quit",), APPLIES, where=("tray",)),
     Cell(("quit",), NOT_NOW, where=("alone",)),
@@ -142,6 +143,7 @@ class VerbTable:
         self.app = None
         self.item = None
         self.last_launch = {}
+        self.failure_notes = {}  # (action, the tool's failing command): the summary of the tray's notification
 
     # ------------------------------------------------------------ helpers
 
@@ -231,6 +233,7 @@ class VerbTable:
         mode = "with a tray" if tray else "with no tray"
         self.arrange(cell, tray)
         runs, launches = len(self.runs()), len(self.terminal.launches())
+        notes = len(self.notifications.notifications())
         try:
             results = self.run(cell.words, cell.copies)
         finally:
@@ -247,6 +250,8 @@ class VerbTable:
         # A launch is recorded once the terminal has started; the script it runs is there until then.
         wait_until(lambda: not self.scripts_waiting(), WAIT, "the terminals started to take their scripts")
         launched = self.terminal.launches()[launches:]
+        if tray and cell.hook:
+            self.failure_notes[(cell.words[0], cell.hook)] = self.failure_note(notes)
         said = [self.said_well(cell, status, err) for status, _, err in results]
         quiet = all(out == "" for _, out, _ in results) if tray else True
         self.checks.check(
@@ -258,6 +263,24 @@ class VerbTable:
             and all(said) and quiet and after_ok,
             f"exit {statuses}, ran {ran}, launched {launched}, agent {'up' if self.agent.running() else 'down'}; "
             + "; ".join(f"{status}: {out!r} {err!r}" for status, out, err in results))
+
+    def failure_note(self, since):
+        """The summary of the tray's notification of a failed run, the first since `since` Notify calls."""
+        def note():
+            return next((call["summary"] for call in self.notifications.notifications()[since:]
+                         if FAILURE in call["body"]), None)
+        holds_within(note, WAIT)
+        return note()
+
+    def failures_named_by_action(self):
+        """A failed run's notification is named by the action asked for, not by the tool's step that failed:
+        a set-up failing at its first step (login) or at its second (up) reads alike, and unlike a resume."""
+        notes = self.failure_notes
+        set_up = {notes.get(("set-up", "login")), notes.get(("set-up", "up"))}
+        each = [notes.get(("pause", "down")), notes.get(("resume", "up")), notes.get(("update", "update"))]
+        self.checks.check(f"with a tray: each failed action's notification is named by the action ({notes})",
+                          len(set_up) == 1 and None not in set_up and None not in each
+                          and len(set(each) | set_up) == 4)
 
     def said_well(self, cell, status, err):
         """Every line on standard error is ours ("kivobar: ") but a failure's last line, which is the tool's;
@@ -291,6 +314,7 @@ class VerbTable:
             for cell in TABLE:
                 if "tray" in cell.where:
                     self.play(cell, tray=True)
+            self.failures_named_by_action()
             if self.app.poll() is None:
                 raise Abort("the tray still runs after kivobar quit: the rows without a tray cannot be played")
             self.item = None
