@@ -31,6 +31,10 @@
         <source>Kivo Bar shows its icon as soon as one starts. On GNOME, install the package gnome-shell-extension-appindicator and enable it. Meanwhile, sessions that need you are announced here.</source>
         <translation>Kivo Bar zeigt sein Symbol, sobald eine startet. Unter GNOME installiere das Paket gnome-shell-extension-appindicator und aktiviere es. Bis dahin werden Sitzungen, die dich brauchen, hier gemeldet.</translation>
     </message>
+    <message>
+        <source>Scripts cannot reach Kivo Bar</source>
+        <translation>Skripte erreichen Kivo Bar nicht</translation>
+    </message>
 </context>
 <context>
     <name>MenuContent</name>

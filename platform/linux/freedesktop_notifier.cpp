@@ -8,6 +8,7 @@
 #include <QDBusServiceWatcher>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -101,6 +102,35 @@ Notifier::Id FreedesktopNotifier::notify(const Notification& notification, Actio
 {
     const Id id = ++m_lastId;
     m_shown.insert(id, {.onAction = std::move(onAction)});
+    if (const Id earlier = notification.replaces; earlier != 0) {
+        // In the place of one that waits for the server's traits: it waits there instead.
+        const auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const auto& w) { return w.first == earlier; });
+        if (waiting != m_waiting.end()) {
+            const quint64 theirs = waiting->second.replaces;
+            *waiting = {id, notification};
+            waiting->second.replaces = theirs;
+            forget(earlier);
+            return id;
+        }
+        // In the place of one that itself waits for another's answer: it takes over that wait.
+        for (auto follower = m_followers.begin(); follower != m_followers.end(); ++follower) {
+            if (follower->first == earlier) {
+                const Id shownFirst = follower.key();
+                forget(earlier);
+                m_followers[shownFirst] = {id, notification};
+                m_followers[shownFirst].second.replaces = shownFirst;
+                return id;
+            }
+        }
+        // In the place of one sent but not answered for: it waits for the answer, which says what to replace.
+        const auto sent = m_shown.constFind(earlier);
+        if (sent != m_shown.cend() && sent->serverId == 0) {
+            if (const auto before = m_followers.constFind(earlier); before != m_followers.cend())
+                forget(before->first);
+            m_followers[earlier] = {id, notification};
+            return id;
+        }
+    }
     if (m_traits) {
         send(id, notification);
         return id;
@@ -202,6 +232,7 @@ void FreedesktopNotifier::send(Id id, const Notification& notification)
         if (!reply.isValid() || reply.value() == 0 || shown == m_shown.end()
             || reply.reply().service() != m_owner) {
             forget(id);
+            releaseFollower(id);
             return;
         }
         shown->serverId = reply.value();
@@ -212,7 +243,26 @@ void FreedesktopNotifier::send(Id id, const Notification& notification)
         m_byServerId.insert(shown->serverId, id);
         if (m_closeWhenShown.remove(id))
             close(id);
+        releaseFollower(id);
     });
+}
+
+void FreedesktopNotifier::releaseFollower(Id id)
+{
+    const auto follower = m_followers.find(id);
+    if (follower == m_followers.end())
+        return;
+    const auto [next, notification] = *follower;
+    m_followers.erase(follower);
+    // Closed meanwhile, or its server went: it shows no more.
+    if (!m_shown.contains(next))
+        return;
+    if (m_traits) {
+        send(next, notification);
+        return;
+    }
+    m_waiting.emplace_back(next, notification);
+    inquire();
 }
 
 void FreedesktopNotifier::forget(Id id)

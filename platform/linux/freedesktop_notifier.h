@@ -30,7 +30,9 @@ QStringList wireActions(const Notification& notification, const NotificationServ
 
 /// Notifications through the freedesktop notification service on the session bus. A server that is
 /// started on demand is started by the first notification; a server that comes or is replaced later is
-/// asked afresh what it can do, and what the one before it showed is forgotten.
+/// asked afresh what it can do, and what the one before it showed is forgotten. A notification that takes
+/// the place of one the server has not yet answered for waits for that answer, and the next one in its place
+/// takes over its wait: however many come meanwhile, one shows.
 class FreedesktopNotifier : public QObject, public Notifier {
     Q_OBJECT
 
@@ -65,6 +67,8 @@ private:
     void inquire();
     void send(Id id, const Notification& notification);
     void forget(Id id);
+    // Sends what waited for `id` to be answered for, if anything did.
+    void releaseFollower(Id id);
     // The notification of ours that the server knows as `serverId`, when `message` comes from that server.
     std::optional<Id> ours(uint serverId, const QDBusMessage& message) const;
 
@@ -82,4 +86,6 @@ private:
     QHash<Id, Shown> m_shown;
     QHash<uint, Id> m_byServerId;  // of the current server only
     QSet<Id> m_closeWhenShown;     // closed before the server said which id it gave
+    // Notifications to take the place of one sent but not yet answered for, keyed by that one: at most one each.
+    QHash<Id, std::pair<Id, Notification>> m_followers;
 };

@@ -149,3 +149,22 @@ TEST_F(FreedesktopNotifierTest, ReplacesItsOwnEarlierNotificationAndClosesWhatLe
     ASSERT_TRUE(waitUntil([&] { return !server->closed.empty(); }));
     EXPECT_EQ(server->closed, std::vector<uint>{server->notified[0].id});
 }
+
+TEST_F(FreedesktopNotifierTest, ABurstInOnePlaceShowsOneNotificationWhateverTheServerHasAnswered)
+{
+    auto server = serve(u"server"_s, u"gnome-shell"_s);
+    // Before the server has said what it can do, then while it has not answered for the first one shown.
+    for (const int burst : {0, 1}) {
+        server->notified.clear();
+        Notifier::Id last = 0;
+        for (int i = 0; i < 1000; ++i)
+            last = m_notifier.notify({.summary = QString::number(i), .replaces = last}, {});
+        ASSERT_TRUE(waitUntil([&] { return !server->notified.empty() && server->notified.back().summary == u"999"_s; }))
+            << "burst " << burst;
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_LE(server->notified.size(), 2u) << "burst " << burst;
+        for (size_t i = 1; i < server->notified.size(); ++i)
+            EXPECT_EQ(server->notified[i].replaces, server->notified[0].id) << "a later one takes the first one's place";
+    }
+}
