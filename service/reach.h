@@ -28,3 +28,14 @@ private:
     QStringList m_relays;
     qint64 m_clients;
 };
+
+/// Which case of the refresh decided the state: what makes it less than online.
+enum class ReachReason {
+    None,        ///< online
+    NoTool,      ///< the agent tool is missing or not executable
+    NotSetUp,    ///< no status record could be read, and the set-up marker is missing
+    NoRecord,    ///< no status record could be read, though this computer is set up
+    NotRunning,  ///< the record names a process that is not running
+    Stale,       ///< the record is older than 30 seconds
+    NoRelay,     ///< the agent runs and its record is fresh, but it has no relay yet
+};

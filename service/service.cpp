@@ -131,7 +131,7 @@ void Service::refresh()
 {
     m_toolInstalled = isExecutableFile(m_toolFile.constData());
     if (!m_toolInstalled) {
-        setState(Reach::notSetUp());
+        setState(Reach::notSetUp(), ReachReason::NoTool);
         return;
     }
 
@@ -140,7 +140,10 @@ void Service::refresh()
         record = decodeStatus(*bytes);
     if (!record) {
         setStatus(std::nullopt);
-        setState(exists(m_hostFile.constData()) ? Reach::stopped() : Reach::notSetUp());
+        if (exists(m_hostFile.constData()))
+            setState(Reach::stopped(), ReachReason::NoRecord);
+        else
+            setState(Reach::notSetUp(), ReachReason::NotSetUp);
         return;
     }
 
@@ -152,19 +155,24 @@ void Service::refresh()
     setStatus(std::move(record));
 
     if (!isAlive(pid)) {
-        setState(Reach::stopped());
+        setState(Reach::stopped(), ReachReason::NotRunning);
         return;
     }
     const double age = std::chrono::duration<double>(m_setup.now() - updatedAt).count();
     if (age > kFreshnessSeconds)
-        setState(Reach::stopped());
+        setState(Reach::stopped(), ReachReason::Stale);
     else if (!relays.isEmpty())
-        setState(Reach::online(std::move(relays), clients));
+        setState(Reach::online(std::move(relays), clients), ReachReason::None);
     else
-        setState(Reach::connecting());
+        setState(Reach::connecting(), ReachReason::NoRelay);
 }
 
-void Service::setState(Reach state) { publish(m_state, std::move(state), Property::State); }
+void Service::setState(Reach state, ReachReason reason)
+{
+    // Assigned before the state is published, so that whoever hears of the state reads its reason with it.
+    m_reason = reason;
+    publish(m_state, std::move(state), Property::State);
+}
 void Service::setStatus(std::optional<Status> status) { publish(m_status, std::move(status), Property::Status); }
 void Service::setLatest(std::optional<QString> latest) { publish(m_latest, std::move(latest), Property::Latest); }
 void Service::setBusy(std::optional<QString> busy) { publish(m_busy, std::move(busy), Property::Busy); }

@@ -57,6 +57,11 @@ public:
     QString logPath() const;
     /// Whether the agent tool was there to run at the last refresh.
     bool toolInstalled() const { return m_toolInstalled; }
+    /// Which case of the last refresh decided `state`; assigned with it.
+    ReachReason reason() const { return m_reason; }
+    /// Why the last check of the release manifest found no release, in a few words; empty when it found one
+    /// or none has ended yet.
+    const std::optional<QString>& latestCheckFailure() const { return m_latestCheckFailure; }
 
     /// `latest` when it names a later release than the running agent's; otherwise empty.
     std::optional<QString> updateAvailable() const;
@@ -108,7 +113,7 @@ Q_SIGNALS:
     void terminalMissing();
 
 private:
-    void setState(Reach state);
+    void setState(Reach state, ReachReason reason);
     void setStatus(std::optional<Status> status);
     void setLatest(std::optional<QString> latest);
     void setBarUpdate(std::optional<BarUpdate> update);
@@ -132,6 +137,8 @@ private:
 
     QString m_home;
     bool m_toolInstalled = false;
+    ReachReason m_reason = ReachReason::NotRunning;
+    std::optional<QString> m_latestCheckFailure;
     QByteArray m_toolFile;    // encoded once: refresh runs every 3 s
     QByteArray m_statusFile;
     QByteArray m_hostFile;

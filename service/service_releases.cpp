@@ -48,11 +48,19 @@ void Service::checkLatest(std::function<void()> done)
         return;
     }
     m_setup.http->get(*address, this, [this, done = std::move(done)](std::optional<HttpResponse> response) {
-        if (response) {
-            // Stored whatever it names: updateAvailable compares it with the running agent on every read.
-            if (std::optional<QString> version = readReleaseManifest(response->body))
-                setLatest(std::move(version));
-        }
+        // Stored whatever it names: updateAvailable compares it with the running agent on every read.
+        std::optional<QString> version = response ? readReleaseManifest(response->body) : std::nullopt;
+        // Silence for the menu; the words are for whoever asks for an update that no check has found.
+        if (!response)
+            m_latestCheckFailure = u"the release host did not answer"_s;
+        else if (!version && response->status != 200)
+            m_latestCheckFailure = u"the release host answered with status %1"_s.arg(response->status);
+        else if (!version)
+            m_latestCheckFailure = u"the release host's manifest names no version"_s;
+        else
+            m_latestCheckFailure.reset();
+        if (version)
+            setLatest(std::move(version));
         finish(done);
     });
 }

@@ -83,6 +83,9 @@ int main(int argc, char** argv)
 {
     // A reader that goes away must not kill us before the tray's answer or the action's end.
     std::signal(SIGPIPE, SIG_IGN);
+    // Standard error carries our own lines only: scripts read it. QtDBus's thread may still speak as the process
+    // ends, about messages nobody waits for any more.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(u"KivoBar"_s);
 

@@ -1,5 +1,7 @@
 #include "cli/status_json.h"
 
+#include "view/session_id.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -41,9 +43,11 @@ QString jsonStrings(const QStringList& texts)
     return jsonArray(items);
 }
 
-QString sessionJson(const NeedsYou& entry)
+QString sessionJson(const NeedsYou& entry, const QString& id, size_t place)
 {
     return JsonObject()
+        .text(u"id", id)
+        .raw(u"place", QString::number(place))
         .text(u"agent", entry.agent)
         .text(u"where", entry.where)
         .optionalText(u"detail", entry.detail)
@@ -98,18 +102,51 @@ QString stateName(const Reach& state)
     return {};
 }
 
-QByteArray statusJson(const TrayState& tray)
+QString reasonName(ReachReason reason)
+{
+    switch (reason) {
+    case ReachReason::None: return {};
+    case ReachReason::NoTool: return u"no-tool"_s;
+    case ReachReason::NotSetUp: return u"not-set-up"_s;
+    case ReachReason::NoRecord: return u"no-record"_s;
+    case ReachReason::NotRunning: return u"not-running"_s;
+    case ReachReason::Stale: return u"stale"_s;
+    case ReachReason::NoRelay: return u"no-relay"_s;
+    }
+    return {};
+}
+
+QString internetDateTime(Timestamp time)
+{
+    const auto days = std::chrono::floor<std::chrono::days>(time);
+    const std::chrono::year_month_day date(days);
+    const std::chrono::hh_mm_ss<std::chrono::microseconds> clock(time - days);
+    const auto two = [](auto n) { return QString::number(n).rightJustified(2, u'0'); };
+    return u"%1-%2-%3T%4:%5:%6.%7Z"_s.arg(QString::number(int(date.year())).rightJustified(4, u'0'),
+                                           two(unsigned(date.month())), two(unsigned(date.day())),
+                                           two(clock.hours().count()), two(clock.minutes().count()),
+                                           two(clock.seconds().count()),
+                                           QString::number(clock.subseconds().count()).rightJustified(6, u'0'));
+}
+
+QByteArray statusJson(const TrayState& tray, const StatusFacts& facts)
 {
     JsonObject object;
     object.raw(u"schema_version", QString::number(kStatusSchemaVersion)).text(u"state", stateName(tray.state));
     if (tray.state.is(Reach::Kind::Online)) {
         object.raw(u"relays", jsonStrings(tray.state.relays()))
             .raw(u"clients", QString::number(tray.state.clients()));
+    } else {
+        object.text(u"reason", reasonName(facts.reason));
     }
     object.optionalText(u"agent_version", tray.agentVersion);
+    if (facts.updatedAt)
+        object.text(u"updated_at", internetDateTime(*facts.updatedAt));
+    object.optionalText(u"last_error", facts.lastError);
     QStringList sessions;
-    for (const NeedsYou& entry : tray.needsYou)
-        sessions += sessionJson(entry);
+    const std::vector<QString> ids = sessionIds(tray.needsYou);
+    for (size_t i = 0; i < ids.size(); ++i)
+        sessions += sessionJson(tray.needsYou[i], ids[i], i + 1);
     object.raw(u"needs_you", jsonArray(sessions))
         .optionalText(u"busy", tray.busy)
         .optionalText(u"message", tray.message)
@@ -120,5 +157,6 @@ QByteArray statusJson(const TrayState& tray)
                                       .text(u"url", bar->url.toString(QUrl::FullyEncoded))
                                       .close());
     }
+    object.raw(u"tray_running", facts.trayRunning ? u"true"_s : u"false"_s).text(u"kivobar_version", facts.version);
     return (object.close() + u'\n').toUtf8();
 }

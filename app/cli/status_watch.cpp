@@ -6,6 +6,7 @@
 #include "cli/status_json.h"
 #include "service/agent_home.h"
 #include "service/service.h"
+#include "state/instance_lock.h"
 #include "state/read_tray_state.h"
 #include "state/tray_activity.h"
 #include "state/user_folder.h"
@@ -39,11 +40,23 @@ TrayState trayState(const Service& service, const ActivityFile& activity)
     return withActivity(readTrayState(service, {}), activity.read().value_or(TrayActivity()));
 }
 
-QByteArray rendering(const Service& service, const ActivityFile& activity, StatusFormat format)
+// What scripts read of the home and its tray besides what the tray shows.
+StatusFacts statusFacts(const Service& service, const std::optional<ScriptDirectory>& folder)
+{
+    const std::optional<Status>& record = service.status();
+    return {.reason = service.reason(),
+            .updatedAt = record ? std::optional(record->updatedAt) : std::nullopt,
+            .lastError = record ? record->lastError : std::nullopt,
+            .trayRunning = folder && InstanceLock::holder(*folder, service.home()).has_value(),
+            .version = QStringLiteral(KIVOBAR_VERSION)};
+}
+
+QByteArray rendering(const Service& service, const ActivityFile& activity, const std::optional<ScriptDirectory>& folder,
+                     StatusFormat format)
 {
     switch (format) {
     case StatusFormat::Text: return statusDumpText(service);
-    case StatusFormat::Json: return statusJson(trayState(service, activity));
+    case StatusFormat::Json: return statusJson(trayState(service, activity), statusFacts(service, folder));
     case StatusFormat::Waybar: return waybarJson(trayState(service, activity));
     case StatusFormat::I3blocks: return i3blocksJson(trayState(service, activity));
     case StatusFormat::Polybar: return polybarLine(trayState(service, activity));
@@ -112,12 +125,16 @@ int runStatusOutput(int argc, char** argv, const StatusOptions& options)
     // missing is not made: then no tray has published anything.
     const QString home = agentHomeFromEnvironment();
     Service service(ServiceSetup{.home = home});
-    const ActivityFile activity(options.format == StatusFormat::Text ? std::nullopt : userFolder(false), home);
+    const bool text = options.format == StatusFormat::Text;
+    const ActivityFile activity(text ? std::nullopt : userFolder(false), home);
+    const std::optional<ScriptDirectory> lockFolder = text ? std::nullopt : userFolder(false);
     if (!options.watch) {
-        writeToStandardOutput(rendering(service, activity, options.format));
+        writeToStandardOutput(rendering(service, activity, lockFolder, options.format));
         return 0;
     }
-    StatusWatch watch([&service, &activity, format = options.format] { return rendering(service, activity, format); });
+    StatusWatch watch([&service, &activity, &lockFolder, format = options.format] {
+        return rendering(service, activity, lockFolder, format);
+    });
     QObject::connect(&service, &Service::changed, &service, [&watch] { watch.changed(); });
     return QCoreApplication::exec();
 }

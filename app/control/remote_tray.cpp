@@ -15,11 +15,13 @@ namespace {
 constexpr int kNoTimeout = std::numeric_limits<int>::max();
 
 // The action's name and its parameter, an array of variants ("av"): QtDBus sends each element of a list as a
-// variant of its own, so the place goes in as the integer it is.
+// variant of its own, so the place goes in as the integer it is, an id as the text it is.
 QVariantList actionArguments(const ActionRequest& request)
 {
     QVariantList parameter;
-    if (request.action == ActionRequest::Action::OpenSession)
+    if (request.action == ActionRequest::Action::OpenSession && !request.sessionId.isEmpty())
+        parameter += request.sessionId;
+    else if (request.action == ActionRequest::Action::OpenSession)
         parameter += QVariant::fromValue(qlonglong(request.session));
     return {actionName(request.action), QVariant::fromValue(parameter)};
 }

@@ -10,8 +10,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A parameter as the word the command line would have been given: an integer of any of D-Bus's integer types (callers
-// send whichever their language makes) as its digits. Empty for any other type.
+// A parameter as the word the command line would have been given: a text as it is, an integer of any of D-Bus's
+// integer types (callers send whichever their language makes) as its digits. Empty for any other type.
 std::optional<QString> wordOf(const QVariant& value)
 {
     switch (value.metaType().id()) {
@@ -24,6 +24,8 @@ std::optional<QString> wordOf(const QVariant& value)
         return QString::number(value.toLongLong());
     case QMetaType::ULongLong:
         return QString::number(value.toULongLong());
+    case QMetaType::QString:
+        return value.toString();
     default:
         return std::nullopt;
     }
@@ -135,7 +137,7 @@ std::variant<ActionRequest, BusRequestError> busRequest(const QString& name, con
         const std::optional<QString> word = wordOf(value);
         if (!word) {
             return BusRequestError{QDBusError::errorString(QDBusError::InvalidArgs),
-                                   u"the parameter of an action holds integers only"_s};
+                                   u"the parameter of an action holds integers and texts only"_s};
         }
         words += *word;
     }

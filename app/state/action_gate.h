@@ -53,7 +53,7 @@ class ActionGate : public QObject {
 
 public:
     /// How many requests may wait for one run besides the one that started it; later ones are refused.
-    static constexpr size_t kMostJoined = 64;
+    static constexpr size_t kMostJoined = 1024;
 
     struct Setup {
         Service& model;

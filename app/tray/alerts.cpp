@@ -1,5 +1,6 @@
 #include "tray/alerts.h"
 
+#include "view/menu_content.h"
 #include "view/texts.h"
 
 #include <QSet>
@@ -34,7 +35,7 @@ const QStringList kStatusRows = {u"dashboard"_s, u"set-up"_s, u"resume"_s, u"pau
 
 bool isSessionRow(const MenuRow& row)
 {
-    return row.id.startsWith(u"needs:"_s);
+    return row.id.startsWith(kSessionRowPrefix);
 }
 
 }  // namespace

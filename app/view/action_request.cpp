@@ -1,5 +1,7 @@
 #include "view/action_request.h"
 
+#include "view/menu_content.h"
+#include "view/session_id.h"
 #include "view/texts.h"
 
 #include <algorithm>
@@ -105,22 +107,25 @@ std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& w
         return ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '%1'"_s.arg(quoted(words[expected]))};
     if (words.size() < expected)
         return ActionWordsProblem{Kind::WrongArguments,
-                                  u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s};
+                                  u"open-session needs the session's place in the \"Needs you\" list (1 for the first) or its id"_s};
     if (expected == 1)
         return ActionRequest{.action = *action};
+    if (looksLikeSessionId(words[1]))
+        return ActionRequest{.action = *action, .sessionId = words[1]};
     const std::optional<qint64> place = sessionPlace(words[1]);
     if (!place) {
         return ActionWordsProblem{Kind::WrongArguments,
-                                  u"'%1' is no place in the \"Needs you\" list: 1 is the first session"_s.arg(quoted(words[1]))};
+                                  u"'%1' is neither a place in the \"Needs you\" list (1 is the first session) nor a "
+                                  "session's id"_s.arg(quoted(words[1]))};
     }
     return ActionRequest{.action = *action, .session = *place};
 }
 
 QString requestWords(const ActionRequest& request)
 {
-    if (request.action == Action::OpenSession)
-        return actionName(request.action) + u' ' + QString::number(request.session);
-    return actionName(request.action);
+    if (request.action != Action::OpenSession)
+        return actionName(request.action);
+    return actionName(request.action) + u' ' + (request.sessionId.isEmpty() ? QString::number(request.session) : request.sessionId);
 }
 
 std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows)
@@ -129,7 +134,10 @@ std::optional<Intent> requestedIntent(const ActionRequest& request, const std::v
         return rowIntent(request.action);
     qint64 place = 0;
     for (const MenuRow* row : pickableRows(rows)) {
-        if (isSessionIntent(row->intent) && ++place == request.session)
+        if (!isSessionIntent(row->intent))
+            continue;
+        ++place;
+        if (request.sessionId.isEmpty() ? place == request.session : row->id == kSessionRowPrefix + request.sessionId)
             return row->intent;
     }
     return std::nullopt;
@@ -141,5 +149,7 @@ QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& r
     const auto waiting = std::count_if(pickable.begin(), pickable.end(), [](const MenuRow* row) {
         return isSessionIntent(row->intent);
     });
-    return u"%1 does not apply now: %2"_s.arg(requestWords(request), texts::waitingCount(size_t(waiting)));
+    const QString why = request.sessionId.isEmpty() ? texts::waitingCount(size_t(waiting))
+                                                    : u"no waiting session has that id"_s;
+    return u"%1 does not apply now: %2"_s.arg(requestWords(request), why);
 }

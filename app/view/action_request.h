@@ -17,8 +17,11 @@ struct ActionRequest {
     enum class Action { SetUp, Resume, Pause, Update, Dashboard, Log, OpenSession, Status, Quit };
 
     Action action = Action::Status;
-    /// For OpenSession: the session's place in the "Needs you" list as the menu shows it, counted from 1.
+    /// For OpenSession: the session's place in the "Needs you" list as the menu shows it, counted from 1; 0 when
+    /// the session is named by its id instead.
     qint64 session = 0;
+    /// For OpenSession: the session's id (sessionIds); empty when it is named by its place.
+    QString sessionId;
 
     friend bool operator==(const ActionRequest&, const ActionRequest&) = default;
 };
@@ -47,15 +50,17 @@ struct ActionWordsProblem {
 /// How many characters of a word a problem quotes: enough to recognise it, never a whole flood.
 inline constexpr qsizetype kQuotedCharacters = 60;
 
-/// The request that `words` make: an action's name, then the place for open-session and nothing for the others.
+/// The request that `words` make: an action's name, then for open-session the session's place or id, and nothing
+/// for the others.
 /// The one reader of action words, for the command line, the action helper and the bus alike. Pure.
 std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& words);
 
-/// The request as words, as parseAction reads them: "pause", "open-session 2".
+/// The request as words, as parseAction reads them: "pause", "open-session 2", "open-session s-3fa9c2d1e0b4".
 QString requestWords(const ActionRequest& request);
 
-/// The intent `request` names in the menu `rows`: for open-session the session at that place among the rows that
-/// can be picked, empty past the list; for the others their one intent, whether or not the menu offers it now.
+/// The intent `request` names in the menu `rows`: for open-session the session at that place, or with that id,
+/// among the rows that can be picked, empty when there is none; for the others their one intent, whether or not
+/// the menu offers it now.
 /// Pure.
 std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows);
 

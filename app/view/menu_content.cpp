@@ -1,9 +1,9 @@
 #include "view/menu_content.h"
 
+#include "view/session_id.h"
 #include "view/texts.h"
 
 #include <QCoreApplication>
-#include <QHash>
 
 using namespace Qt::StringLiterals;
 
@@ -31,16 +31,6 @@ MenuRow toggle(QString id, QString label, bool checked, Intent intent)
             .intent = std::move(intent)};
 }
 
-// Entries that are equal in all six fields share an identity; the occurrence number keeps such
-// duplicates apart as rows.
-QString sessionId(const NeedsYou& entry, int occurrence)
-{
-    QString id = u"needs:"_s + entry.agent + u'\x1f' + entry.where;
-    for (const std::optional<QString>* field : {&entry.detail, &entry.session, &entry.window, &entry.run})
-        id += field->has_value() ? u'\x1f' + **field : u"\x1e"_s;
-    return id + u'#' + QString::number(occurrence);
-}
-
 }  // namespace
 
 std::vector<MenuRow> MenuContent::rows(const TrayState& tray)
@@ -61,10 +51,10 @@ std::vector<MenuRow> MenuContent::rows(const TrayState& tray)
     const bool waiting = !tray.needsYou.empty();
     rows.push_back(divider(u"needs-divider"_s, waiting));
     rows.push_back(text(u"needs-header"_s, tr("Needs you"), waiting));
-    QHash<QString, int> occurrences;
-    for (const NeedsYou& entry : tray.needsYou) {
-        const QString id = sessionId(entry, occurrences[sessionId(entry, 0)]++);
-        rows.push_back(button(id, texts::sessionLabel(entry), true, intent::OpenSession{entry}));
+    const std::vector<QString> ids = sessionIds(tray.needsYou);
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const NeedsYou& entry = tray.needsYou[i];
+        rows.push_back(button(kSessionRowPrefix + ids[i], texts::sessionLabel(entry), true, intent::OpenSession{entry}));
     }
 
     rows.push_back(divider(u"actions-divider"_s));

@@ -7,6 +7,9 @@
 
 #include <vector>
 
+/// What the id of a waiting session's row starts with; the session's id follows (sessionIds).
+inline const QString kSessionRowPrefix = QStringLiteral("needs:");
+
 /// The tray menu as rows computed from the tray's state: a pure function, tested without a desktop.
 class MenuContent {
     Q_DECLARE_TR_FUNCTIONS(MenuContent)

@@ -223,6 +223,29 @@ kill -0 "$watcher" 2>/dev/null || fail "agent watch did not stay in the foregrou
 kill -TERM "$watcher" 2>/dev/null
 wait_for '! kill -0 "$watcher" 2>/dev/null' || fail "agent watch did not end on TERM"
 
+# ---------------------------------------------------------------- the record of runs
+
+# Each run of the tool, a failed one too, is one line; the background agent that up starts is not a run.
+export KIVO_STAND_IN_CALLS="$tmp/calls"
+kivo up
+echo "error: the update server is unreachable" >"$home/fail-update"
+kivo update
+rm -f "$home/fail-update"
+kivo down
+kivo login --browser
+i=1
+while [ "$i" -le 10 ]; do
+    "$home/bin/kivo" frobnicate "$i" >/dev/null 2>&1 </dev/null &
+    i=$((i + 1))
+done
+wait
+unset KIVO_STAND_IN_CALLS
+kivo update
+[ "$(sed -n 1,4p "$tmp/calls" 2>/dev/null)" = "$(printf 'ARGS up\nARGS update\nARGS down\nARGS login --browser')" ] ||
+    fail "the record of runs starts: $(sed -n 1,4p "$tmp/calls" 2>/dev/null | tr '\n' '|')"
+[ "$(sed -n '5,$p' "$tmp/calls" 2>/dev/null | sort -n -k 3)" = "$(seq 1 10 | sed 's/^/ARGS frobnicate /')" ] ||
+    fail "ten runs at once did not leave one whole line each: $(sed -n '5,$p' "$tmp/calls" | tr '\n' '|')"
+
 # ---------------------------------------------------------------- an agent outliving its home
 
 kivo up

@@ -37,6 +37,7 @@ TEST(CommandLine, TellsTheTrayHelpVersionAndActionsApart)
         {"log", command::Act{{u"log"_s}}},
         {"quit", command::Act{{u"quit"_s}}},
         {"open-session 2", command::Act{{u"open-session"_s, u"2"_s}}},
+        {"open-session s-0123456789ab", command::Act{{u"open-session"_s, u"s-0123456789ab"_s}}},
         {"-- pause", command::Act{{u"pause"_s}}},
     };
     for (const Case& c : cases)
@@ -51,9 +52,9 @@ TEST(CommandLine, RefusesWrongUsageInOneLine)
         {"status", u"unknown action 'status'"_s},
         {"Pause", u"unknown action 'Pause'"_s},
         {"pause now", u"unexpected argument 'now'"_s},
-        {"open-session", u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s},
-        {"open-session 0", u"'0' is no place in the \"Needs you\" list: 1 is the first session"_s},
-        {"open-session two", u"'two' is no place in the \"Needs you\" list: 1 is the first session"_s},
+        {"open-session", u"open-session needs the session's place in the \"Needs you\" list (1 for the first) or its id"_s},
+        {"open-session 0", u"'0' is neither a place in the \"Needs you\" list (1 is the first session) nor a session's id"_s},
+        {"open-session two", u"'two' is neither a place in the \"Needs you\" list (1 is the first session) nor a session's id"_s},
         {"open-session 1 2", u"unexpected argument '2'"_s},
         {"--json", u"--json goes with --status"_s},
         {"--watch pause", u"--watch goes with --status"_s},

@@ -8,6 +8,7 @@
 #include "status_records.h"
 #include "test_files.h"
 #include "view/menu_content.h"
+#include "view/session_id.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -99,7 +100,8 @@ protected:
     QTemporaryDir m_scripts;
     QString m_home = m_dir.path() + u"/.kivo"_s;
     FakeDesktop m_desktop;
-    ActionLedger m_ledger{std::nullopt, m_home};
+    std::chrono::milliseconds m_now{1'000'000};
+    ActionLedger m_ledger{std::nullopt, m_home, [this] { return m_now; }};
     Duties m_duties;
     TrayState m_tray = waitingState(2);
     std::unique_ptr<Service> m_model;
@@ -127,7 +129,10 @@ TEST(BusRequest, ReadsTheActionAndWhatItTakesAsTheCommandLineDoes)
         {u"open-session"_s, integer(uchar(1)), ActionRequest{.action = Action::OpenSession, .session = 1}, {}},
         {u"open-session"_s, integer(0), std::nullopt, invalid},
         {u"open-session"_s, integer(-1), std::nullopt, invalid},
-        {u"open-session"_s, integer(u"2"_s), std::nullopt, invalid},
+        {u"open-session"_s, integer(u"2"_s), ActionRequest{.action = Action::OpenSession, .session = 2}, {}},
+        {u"open-session"_s, integer(u"s-0123456789ab"_s),
+         ActionRequest{.action = Action::OpenSession, .sessionId = u"s-0123456789ab"_s}, {}},
+        {u"open-session"_s, integer(u"two"_s), std::nullopt, invalid},
         {u"open-session"_s, integer(2.0), std::nullopt, invalid},
         {u"open-session"_s, integer(std::numeric_limits<quint64>::max()), std::nullopt, invalid},
         {u"open-session"_s, {}, std::nullopt, invalid},
@@ -246,6 +251,12 @@ TEST_F(TrayBusServiceTest, TheClientHandsEveryActionOverAndHearsWhatTheTrayAnswe
     EXPECT_TRUE(readWholeFile(m_desktop.started[0].arguments.value(0)).contains("watch r-1"));
     EXPECT_EQ(fromClient([&] { return remote.check({.action = Action::OpenSession, .session = 3}); }).kind,
               Kind::NotApplicable);
+    // By its id, which stays with the session however the list moves; a moment later, as one window of a kind opens
+    // per moment.
+    m_now += ActionLedger::kWindowInterval;
+    const ActionRequest first{.action = Action::OpenSession, .sessionId = sessionIds(m_tray.needsYou)[0]};
+    m_tray.needsYou.insert(m_tray.needsYou.begin(), NeedsYou{.agent = u"reviewer"_s, .where = u"docs"_s});
+    EXPECT_EQ(fromClient([&] { return remote.check(first); }).kind, Kind::Done);
 
     mark(u"fail-down"_s);
     const RemoteTray::Answer failed = fromClient([&] { return remote.perform({.action = Action::Pause}); });

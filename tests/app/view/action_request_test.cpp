@@ -2,6 +2,7 @@
 #include "qt_printers.h"
 #include "view/action_request.h"
 #include "view/menu_content.h"
+#include "view/session_id.h"
 
 #include <gtest/gtest.h>
 
@@ -54,14 +55,15 @@ TEST(ActionRequest, ReadsActionWordsOneWayForEveryCaller)
         {{u"status"_s}, asked(Action::Status)},
         {{u"open-session"_s, u"2"_s}, asked(Action::OpenSession, 2)},
         {{u"open-session"_s, u"007"_s}, asked(Action::OpenSession, 7)},
+        {{u"open-session"_s, u"s-0123456789ab"_s}, ActionRequest{.action = Action::OpenSession, .sessionId = u"s-0123456789ab"_s}},
         {{}, ActionWordsProblem{Kind::UnknownAction, u"unknown action ''"_s}},
         {{u"frob"_s}, ActionWordsProblem{Kind::UnknownAction, u"unknown action 'frob'"_s}},
         {{u"pause"_s, u"now"_s}, ActionWordsProblem{Kind::WrongArguments, u"unexpected argument 'now'"_s}},
         {{u"open-session"_s},
          ActionWordsProblem{Kind::WrongArguments,
-                            u"open-session needs the session's place in the \"Needs you\" list: 1 for the first"_s}},
+                            u"open-session needs the session's place in the \"Needs you\" list (1 for the first) or its id"_s}},
         {{u"open-session"_s, u"0"_s},
-         ActionWordsProblem{Kind::WrongArguments, u"'0' is no place in the \"Needs you\" list: 1 is the first session"_s}},
+         ActionWordsProblem{Kind::WrongArguments, u"'0' is neither a place in the \"Needs you\" list (1 is the first session) nor a session's id"_s}},
         {{u"open-session"_s, u"1"_s, u"2"_s}, ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '2'"_s}},
         // A word from outside is quoted short and harmless, whatever its size or its characters.
         {{huge}, ActionWordsProblem{Kind::UnknownAction, u"unknown action '"_s + QString(60, u'x') + u"\u2026'"_s}},
@@ -80,4 +82,12 @@ TEST(ActionRequest, NamesTheSessionAtAPlaceInTheMenu)
               Intent(intent::Pause{})) << "the intent, whether or not the menu offers it now";
     EXPECT_EQ(placeRefusal(asked(Action::OpenSession, 5), online), u"open-session 5 does not apply now: 2 sessions need you"_s);
     EXPECT_EQ(requestWords(asked(Action::OpenSession, 5)), u"open-session 5"_s);
+
+    const TrayState waiting = waitingState(2);
+    const QString second = sessionIds(waiting.needsYou)[1];
+    const ActionRequest byId{.action = Action::OpenSession, .sessionId = second};
+    EXPECT_EQ(requestedIntent(byId, online), Intent(intent::OpenSession{waiting.needsYou[1]}));
+    const ActionRequest gone{.action = Action::OpenSession, .sessionId = u"s-000000000000"_s};
+    EXPECT_EQ(requestedIntent(gone, online), std::nullopt);
+    EXPECT_EQ(placeRefusal(gone, online), u"open-session s-000000000000 does not apply now: no waiting session has that id"_s);
 }

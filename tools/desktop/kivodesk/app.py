@@ -1,5 +1,6 @@
 """Starting the built kivobar inside a Session, as a user's desktop would."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -87,3 +88,104 @@ class RecordingTerminal:
                 return log.read()
         except FileNotFoundError:
             return ""
+
+    def launches(self):
+        """The command each launch was to run, one per launch, oldest first: every script the app writes ends
+        by exec'ing its command."""
+        return [line.removeprefix("exec ") for line in self.ran().splitlines() if line.startswith("exec ")]
+
+    def hide(self):
+        """Takes the terminal away: $TERMINAL then points nowhere."""
+        os.rename(self.path, self.path + ".away")
+
+    def restore(self):
+        """Puts the terminal back where $TERMINAL points."""
+        os.rename(self.path + ".away", self.path)
+
+
+# The terminals the app looks for on PATH when $TERMINAL names none (platform/terminal_commands.cpp).
+TERMINALS = ("xdg-terminal-exec", "x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "kitty",
+             "alacritty", "foot", "xterm")
+
+
+def path_without_terminals(session):
+    """A PATH value with every program of the session's PATH but the terminals: one folder in the session's
+    folder, of links. A machine with a desktop installed may well have one, and a test of what happens without
+    any must not depend on that."""
+    folder = session.path("bin-without-terminals")
+    if os.path.isdir(folder):
+        return folder
+    os.mkdir(folder)
+    for directory in session.env["PATH"].split(":"):
+        if not os.path.isabs(directory) or not os.path.isdir(directory):
+            continue
+        for name in os.listdir(directory):
+            link = os.path.join(folder, name)
+            if name in TERMINALS or os.path.lexists(link):
+                continue
+            os.symlink(os.path.join(directory, name), link)
+    return folder
+
+
+# kivobar-fetch as the release checks use it: the URL as the only argument, then the HTTP status on the first
+# line and the body after it. This one answers from the manifests in its own folder, so that an agent release
+# can be newer than the running agent without a network.
+STAND_IN_FETCH = """#!/bin/sh
+here=$(dirname -- "$0")
+case ${1:-} in
+    */bar/latest.json) manifest=$here/bar-latest.json ;;
+    */latest.json) manifest=$here/latest.json ;;
+    *) exit 2 ;;
+esac
+if [ -f "$manifest" ]; then
+    echo 200
+    cat -- "$manifest"
+else
+    echo 404
+fi
+"""
+
+
+class StandInReleases:
+    """The build's programs, linked into the session's folder beside a stand-in kivobar-fetch whose newest agent
+    release the test sets. The app finds its helpers beside its own program, so the tray and the command line
+    started from here check releases against it; the icons are the build's."""
+
+    def __init__(self, session, build_dir):
+        self.build = session.path("build-with-releases")
+        app = os.path.join(self.build, "app")
+        os.makedirs(app)
+        for name in PROGRAMS:
+            source = os.path.join(build_dir, "app", name)
+            if name != "kivobar-fetch" and os.path.exists(source):
+                _link_or_copy(source, os.path.join(app, name))
+        self.fetch = os.path.join(app, "kivobar-fetch")
+        with open(self.fetch, "w", encoding="utf-8") as fetch:
+            fetch.write(STAND_IN_FETCH)
+        os.chmod(self.fetch, 0o755)
+        os.symlink(os.path.join(build_dir, "share"), os.path.join(self.build, "share"))
+
+    def set_latest(self, version):
+        """The newest agent release from now on; None: the manifest is not found."""
+        manifest = os.path.join(self.build, "app", "latest.json")
+        if version is None:
+            if os.path.exists(manifest):
+                os.remove(manifest)
+            return
+        with open(manifest + ".new", "w", encoding="utf-8") as out:
+            out.write(json.dumps({"version": version}) + "\n")
+        os.replace(manifest + ".new", manifest)
+
+
+# The tray's name on the session bus is its home's, io.kivo.KivoBar.h<key>, at the matching object path.
+TRAY_NAME_PREFIX = "io.kivo.KivoBar.h"
+
+
+def tray_names(bus):
+    """Every per-home tray name on the bus."""
+    return sorted(name for name in bus.names() if name.startswith(TRAY_NAME_PREFIX))
+
+
+def tray_path(name):
+    """The object path that goes with a per-home tray name."""
+    return "/io/kivo/KivoBar/" + name[len("io.kivo.KivoBar."):]
