@@ -39,6 +39,8 @@ desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtp
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
 # Fuzzing the decoders with libFuzzer (scripts/fuzz.sh).
 fuzzing=(clang libclang-rt-14-dev)
+# The completions run in the real shells.
+bars_and_shells=(zsh fish)
 # grim photographs the headless sway that waybar runs on.
 screenshot=(x11-utils xdotool imagemagick librsvg2-bin grim)
 timing=(hyperfine)
@@ -54,11 +56,11 @@ case $purpose in
     ;;
   test)
     packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
-      "${fuzzing[@]}")
+      "${fuzzing[@]}" "${bars_and_shells[@]}")
     ;;
   all)
     packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
-      "${fuzzing[@]}" "${screenshot[@]}" "${timing[@]}")
+      "${fuzzing[@]}" "${bars_and_shells[@]}" "${screenshot[@]}" "${timing[@]}")
     ;;
 esac
 

@@ -46,6 +46,24 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDR
 schema=$root/usr/share/kivobar/kivobar-status.schema.json
 python3 -m json.tool "$schema" >/dev/null 2>&1 || fail "no JSON schema of --status --json at $schema"
 
+# Each shell finds its completion where it looks for a program's own, and takes it without complaint: bash
+# without the bash-completion package's helpers.
+bash_completion=$root/usr/share/bash-completion/completions/kivobar
+out=$(bash --norc --noprofile -c 'source "$1" && complete -p kivobar' _ "$bash_completion" 2>&1)
+[ "$out" = "complete -F _kivobar kivobar" ] || fail "bash completion $bash_completion: $out"
+zsh_completion=$root/usr/share/zsh/vendor-completions/_kivobar
+fish_completion=$root/usr/share/fish/vendor_completions.d/kivobar.fish
+if ! head -n 1 "$zsh_completion" 2>/dev/null | grep -qx '#compdef kivobar'; then
+    fail "no zsh completion at $zsh_completion"
+elif command -v zsh >/dev/null; then
+    out=$(zsh -n "$zsh_completion" 2>&1) || fail "zsh -n $zsh_completion: $out"
+fi
+if [ ! -f "$fish_completion" ]; then
+    fail "no fish completion at $fish_completion"
+elif command -v fish >/dev/null; then
+    out=$(fish --no-execute "$fish_completion" 2>&1) || fail "fish --no-execute $fish_completion: $out"
+fi
+
 desktop=$root/usr/share/applications/io.kivo.KivoBar.desktop
 metainfo=$root/usr/share/metainfo/io.kivo.KivoBar.metainfo.xml
 out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate $desktop: $out"
