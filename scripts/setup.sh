@@ -39,8 +39,8 @@ desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtp
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
 # Fuzzing the decoders with libFuzzer (scripts/fuzz.sh).
 fuzzing=(clang libclang-rt-14-dev)
-# The completions run in the real shells.
-bars_and_shells=(zsh fish)
+# The README's i3blocks and polybar modules run in the real bars, and the completions in the real shells.
+bars_and_shells=(i3blocks polybar zsh fish)
 # grim photographs the headless sway that waybar runs on.
 screenshot=(x11-utils xdotool imagemagick librsvg2-bin grim)
 timing=(hyperfine)

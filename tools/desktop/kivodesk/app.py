@@ -89,6 +89,13 @@ class RecordingTerminal:
         except FileNotFoundError:
             return ""
 
+    def forget(self):
+        """Forgets the scripts it was given so far."""
+        try:
+            os.remove(self.path + ".log")
+        except FileNotFoundError:
+            pass
+
     def launches(self):
         """The command each launch was to run, one per launch, oldest first: every script the app writes ends
         by exec'ing its command."""
