@@ -181,9 +181,10 @@ class CompletionScenario:
                 terminal.type("\x15" + typed + "\t")
                 self.checks.check(f"zsh: {typed!r} and Tab make {completed!r}",
                                   terminal.shows(lambda seen, c=completed: c in seen) is not None, terminal.seen)
+            sessions = [f"{self.ids[0]}  -- coder · repo-a approve the migration?",
+                        f"{self.ids[1]}  -- reviewer · docs"]
             for typed, listed in [("kivobar ", ACTIONS), ("kivobar --status --", ["--json", "--format", "--watch"]),
-                                  ("kivobar open-session ", [f"{self.ids[0]}  -- coder · repo-a approve the migration?",
-                                                             f"{self.ids[1]}  -- reviewer · docs"])]:
+                                  ("kivobar open-session ", sessions)]:
                 # The first Tab completes what all share, the second lists them.
                 terminal.type("\x15" + typed + "\t\t")
                 shown = terminal.shows(lambda seen, names=listed: all(name in seen for name in names))
