@@ -233,14 +233,14 @@ class CliScenario:
 
         again = self.run("pause")
         self.checks.check("kivobar pause while paused exits 3 and says why in one line",
-                          again.returncode == 3 and again.stderr == f"kivobar: pause does not apply now ({PAUSED})\n",
+                          again.returncode == 3 and again.stderr == "kivobar: pause does not apply now: already paused\n",
                           f"{again.returncode}: {again.stderr!r}")
 
         self.agent.write("fail-up", FAILURE + "\n")
         failed = self.run("resume")
         self.agent.remove("fail-up")
-        self.checks.check("with a failing agent tool, kivobar resume exits 1 and prints its last line",
-                          failed.returncode == 1 and failed.stderr == FAILURE + "\n",
+        self.checks.check("with a failing agent tool, kivobar resume exits 1 and quotes its last line",
+                          failed.returncode == 1 and failed.stderr == f'kivobar: resume failed: "{FAILURE}"\n',
                           f"{failed.returncode}: {failed.stderr!r}")
         self.checks.check("the tray's menu shows the failure", holds_within(lambda: self.item.has_row(FAILURE), WAIT))
         self.checks.check("and kivobar --status --json gives it as its message",
