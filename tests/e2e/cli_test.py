@@ -267,6 +267,17 @@ class CliScenario:
             self.checks.check(f'the launcher\'s "{section["Name"]}" ({section["Name[de]"]}) runs "{section["Exec"]}" '
                               f"and it takes effect", ran.returncode == 0 and holds_within(effects[action], WAIT),
                               f"{ran.returncode}: {ran.stderr!r}")
+        # Paused now: the launcher's Pause does nothing, and says why where its user looks.
+        argv = shlex.split(entry["Desktop Action pause"]["Exec"])
+        before = len(self.notifications.notifications())
+        ran = subprocess.run([self.kivobar, *argv[1:]], env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                             text=True, timeout=60, check=False)
+        said = holds_within(lambda: self.new_notes(before), WAIT)
+        notes = self.new_notes(before)
+        self.checks.check("a launcher action that does not apply says why in a notification",
+                          ran.returncode == 3 and said and notes[0]["summary"] == "Kivo Bar: pause does not apply now"
+                          and notes[0]["body"] == "pause does not apply now: already paused",
+                          f"{ran.returncode}: {ran.stderr!r} {notes}")
 
     def tray_not_answering(self):
         """A tray that does not answer: the command line says so and acts alone."""
