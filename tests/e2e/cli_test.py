@@ -40,8 +40,8 @@ BUDGET = 480
 ONLINE = "Reachable from your devices · via eu-1"
 PAUSED = "Kivo is paused: this computer is unreachable"
 FAILURE = "error: the relay refused to start"
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
-           {"agent": "codex", "where": "~/src/my_app"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
+           {"agent": "reviewer", "where": "~/src/my_app"}]
 NOT_ANSWERING = "did not answer within 5 seconds; acting alone"
 REFRESH_SECONDS = 3
 
