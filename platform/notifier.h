@@ -35,4 +35,8 @@ public:
 
     /// Takes the notification away if it still shows; an id that is unknown or gone is ignored.
     virtual void close(Id id) = 0;
+
+    /// Whether everything asked for has reached the desktop or been given up: a program that ends right after
+    /// notifying waits for this, running its event loop.
+    virtual bool settled() const = 0;
 };

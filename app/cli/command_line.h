@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <variant>
 
 /// How `kivobar --status` prints the state.
@@ -27,10 +28,22 @@ namespace command {
 struct Tray { friend bool operator==(const Tray&, const Tray&) = default; };
 struct Help { friend bool operator==(const Help&, const Help&) = default; };
 struct Version { friend bool operator==(const Version&, const Version&) = default; };
-/// An action for kivobar-act, as it takes it: the action's name, then the place for open-session.
+/// An action for kivobar-act, as it takes it: the action's name, then the place or id for open-session.
 struct Act {
     QStringList words;
+    /// Say a refusal or failure in a desktop notification as well: the launcher's menu has no terminal.
+    bool notify = false;
     friend bool operator==(const Act&, const Act&) = default;
+};
+/// `kivobar status`: the same as --status with the same options.
+struct Status {
+    StatusOptions options;
+    friend bool operator==(const Status&, const Status&) = default;
+};
+/// `kivobar wait-online`: wait until the state is online, at most `timeout`; zero looks once.
+struct WaitOnline {
+    std::chrono::milliseconds timeout{30'000};
+    friend bool operator==(const WaitOnline&, const WaitOnline&) = default;
 };
 /// A command line that asks for nothing we do: the problem in one line, without the hint.
 struct Wrong {
@@ -39,11 +52,14 @@ struct Wrong {
 };
 }  // namespace command
 
-using Command = std::variant<command::Tray, command::Help, command::Version, command::Act, command::Wrong>;
+using Command = std::variant<command::Tray, command::Help, command::Version, command::Act, command::Status,
+                             command::WaitOnline, command::Wrong>;
 
 /// What `arguments` (the program's name left out, and no `--status` among them) ask for: the tray when
-/// there are none, the help, the version, or one action (pause, resume, set-up, update, dashboard, log,
-/// open-session PLACE, quit). Pure.
+/// there are none, the help (also `help`), the version, the state printed (`status`, with --status's options),
+/// waiting for the state to be online (`wait-online [--timeout SECONDS]`), or one action (pause, resume, toggle,
+/// set-up, update, dashboard, log, open-session PLACE|ID, quit; --notify says a refusal in a notification too).
+/// Pure.
 Command parseCommandLine(const QStringList& arguments);
 
 /// The options that go with `--status` among `arguments` (the program's name left out): --json,

@@ -5,6 +5,7 @@
 #include "cli/command_line.h"
 #include "cli/status_dump.h"
 #include "cli/status_watch.h"
+#include "cli/wait_online.h"
 
 #include <QCoreApplication>
 
@@ -56,10 +57,13 @@ int runTray(char** argv)
     return becomeHelper("kivobar-tray", "the tray", argv);
 }
 
-// kivobar-act takes the action's words and nothing else.
-int runAction(const QStringList& words)
+// kivobar-act takes --notify, when asked for, and then the action's words.
+int runAction(const command::Act& act)
 {
     std::vector<QByteArray> encoded{"kivobar-act"};
+    if (act.notify)
+        encoded.push_back("--notify");
+    const QStringList& words = act.words;
     for (const QString& word : words)
         encoded.push_back(word.toLocal8Bit());
     std::vector<char*> argv;
@@ -72,7 +76,10 @@ int runAction(const QStringList& words)
 QString usage()
 {
     return uR"(Usage: kivobar [--status [--json | --format FORMAT] [--watch]]
-       kivobar ACTION
+       kivobar status [--json | --format FORMAT] [--watch]
+       kivobar wait-online [--timeout SECONDS]
+       kivobar [--notify] ACTION
+       kivobar help
 
 Shows whether this computer is reachable from your other devices through the Kivo agent, as an
 icon with a menu in the desktop's tray. It reads the agent's home folder every 3 seconds and never
@@ -84,17 +91,28 @@ Options:
   --format FORMAT  With --status: text (the default), json, or the line of a status bar's module:
                  waybar, i3blocks or polybar.
   --watch        With --status: print again each time the state changes, until stopped.
+  --notify       With an action: say a refusal or failure in a desktop notification as well (for
+                 launchers, whose menus show no standard error).
   -h, --help     Print this help and exit.
   -v, --version  Print the version and exit.
+
+Commands:
+  status         As --status.
+  wait-online    Wait until this computer is reachable: exit 0 as soon as it is, 1 when --timeout
+                 SECONDS (30 unless given; 0 looks once) pass first.
+  help           Print this help.
 
 Actions, carried out by the running tray when there is one, so that its menu shows them:
   pause          Stop the agent.
   resume         Start the agent.
+  toggle         Pause when running, resume when paused.
   set-up         Approve this computer in the browser, then start the agent.
   update         Update the agent to its newest release.
   dashboard      Open the agent's dashboard in a terminal.
   log            Show the agent's log.
-  open-session N Open the N-th session of the "Needs you" list (1 is the first).
+  open-session ID|N
+                 Open the session with that id (see --json), or the N-th of the "Needs you" list
+                 (1 is the first).
   quit           Quit the running tray.
 
 Exit status of an action: 0 done, 1 failed (its last line is on standard error), 2 wrong usage,
@@ -139,7 +157,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kivobar: %s\nTry 'kivobar --help' for more information.\n", qPrintable(wrong->problem));
         return 2;
     }
+    if (const auto* status = std::get_if<command::Status>(&command)) {
+        if (status->options == StatusOptions{})
+            return runStatusDump(argc, argv);
+        return runStatusOutput(argc, argv, status->options);
+    }
+    if (const auto* wait = std::get_if<command::WaitOnline>(&command))
+        return waitOnline(argc, argv, wait->timeout);
     if (const auto* act = std::get_if<command::Act>(&command))
-        return runAction(act->words);
+        return runAction(*act);
     return runTray(argv);
 }

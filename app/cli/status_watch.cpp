@@ -40,23 +40,23 @@ TrayState trayState(const Service& service, const ActivityFile& activity)
     return withActivity(readTrayState(service, {}), activity.read().value_or(TrayActivity()));
 }
 
-// What scripts read of the home and its tray besides what the tray shows.
-StatusFacts statusFacts(const Service& service, const std::optional<ScriptDirectory>& folder)
+// What scripts read of the home and its tray besides what the tray shows; the record's time only for `moment`.
+StatusFacts statusFacts(const Service& service, const std::optional<ScriptDirectory>& folder, bool moment)
 {
     const std::optional<Status>& record = service.status();
     return {.reason = service.reason(),
-            .updatedAt = record ? std::optional(record->updatedAt) : std::nullopt,
+            .updatedAt = record && moment ? std::optional(record->updatedAt) : std::nullopt,
             .lastError = record ? record->lastError : std::nullopt,
             .trayRunning = folder && InstanceLock::holder(*folder, service.home()).has_value(),
             .version = QStringLiteral(KIVOBAR_VERSION)};
 }
 
 QByteArray rendering(const Service& service, const ActivityFile& activity, const std::optional<ScriptDirectory>& folder,
-                     StatusFormat format)
+                     StatusFormat format, bool moment)
 {
     switch (format) {
     case StatusFormat::Text: return statusDumpText(service);
-    case StatusFormat::Json: return statusJson(trayState(service, activity), statusFacts(service, folder));
+    case StatusFormat::Json: return statusJson(trayState(service, activity), statusFacts(service, folder, moment));
     case StatusFormat::Waybar: return waybarJson(trayState(service, activity));
     case StatusFormat::I3blocks: return i3blocksJson(trayState(service, activity));
     case StatusFormat::Polybar: return polybarLine(trayState(service, activity));
@@ -106,11 +106,11 @@ void StatusWatch::changed()
 
 void StatusWatch::print()
 {
-    QByteArray now = m_render();
-    if (now == m_printed)
+    QByteArray seen = m_render(false);
+    if (seen == m_seen)
         return;
-    m_printed = std::move(now);
-    if (!writeToStandardOutput(m_printed))
+    m_seen = std::move(seen);
+    if (!writeToStandardOutput(m_render(true)))
         QCoreApplication::exit(0);
 }
 
@@ -129,11 +129,11 @@ int runStatusOutput(int argc, char** argv, const StatusOptions& options)
     const ActivityFile activity(text ? std::nullopt : userFolder(false), home);
     const std::optional<ScriptDirectory> lockFolder = text ? std::nullopt : userFolder(false);
     if (!options.watch) {
-        writeToStandardOutput(rendering(service, activity, lockFolder, options.format));
+        writeToStandardOutput(rendering(service, activity, lockFolder, options.format, true));
         return 0;
     }
-    StatusWatch watch([&service, &activity, &lockFolder, format = options.format] {
-        return rendering(service, activity, lockFolder, format);
+    StatusWatch watch([&service, &activity, &lockFolder, format = options.format](bool moment) {
+        return rendering(service, activity, lockFolder, format, moment);
     });
     QObject::connect(&service, &Service::changed, &service, [&watch] { watch.changed(); });
     return QCoreApplication::exec();

@@ -14,13 +14,16 @@ class QSocketNotifier;
 /// process at once with status 0, whatever it is doing.
 class StatusWatch {
 public:
-    using Render = std::function<QByteArray()>;
+    /// What to print now; with `moment` false, without what changes at every write of the status file (its time),
+    /// so that it reads differently only when something a reader cares for changed.
+    using Render = std::function<QByteArray(bool moment)>;
 
     /// Makes SIGTERM, SIGINT and SIGHUP end the process at once with status 0, even while a write to a reader that
     /// has stopped reading blocks.
     static void takeOverSignals();
 
-    /// `render` gives what to print now. Prints the first rendering as soon as the event loop runs.
+    /// `render` gives what to print now. Prints the first rendering as soon as the event loop runs, and then one
+    /// each time the rendering without its moment reads differently.
     explicit StatusWatch(Render render);
     ~StatusWatch();
 
@@ -34,7 +37,7 @@ private:
     void print();
 
     Render m_render;
-    QByteArray m_printed;
+    QByteArray m_seen;  // the last rendering printed, without its moment
     bool m_pending = false;
     QSocketNotifier* m_readerNotifier = nullptr;
 };

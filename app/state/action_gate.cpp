@@ -1,6 +1,7 @@
 #include "state/action_gate.h"
 
 #include "service/service.h"
+#include "view/menu_content.h"
 #include "view/texts.h"
 
 #include <QPointer>
@@ -55,13 +56,6 @@ bool offered(const Intent& intent, const std::vector<MenuRow>& rows)
     });
 }
 
-// What the menu's first row says: how the agent stands, which is why an action it does not offer does not fit.
-QString headlineOf(const std::vector<MenuRow>& rows)
-{
-    const auto row = std::find_if(rows.begin(), rows.end(), [](const MenuRow& r) { return r.id == u"headline"; });
-    return row == rows.end() ? QString() : row->label;
-}
-
 void tell(const ActionDone& done, ActionOutcome outcome)
 {
     if (done)
@@ -90,9 +84,34 @@ ActionGate::ActionGate(Setup setup, QObject* parent) : QObject(parent), m_setup(
 
 ActionGate::~ActionGate() = default;
 
-std::optional<QString> ActionGate::obstacle(const Intent& intent, const std::vector<MenuRow>& rows) const
+QString ActionGate::notOffered(const Intent& intent, const TrayState& tray) const
 {
-    if (isTrays(intent) && !m_setup.tray)
+    const Service& model = m_setup.model;
+    const Reach& state = tray.state;
+    const bool notSetUp = state.is(Reach::Kind::NotSetUp);
+    if (std::holds_alternative<intent::Pause>(intent) && state.is(Reach::Kind::Stopped))
+        return u"already paused"_s;
+    if (std::holds_alternative<intent::Resume>(intent) && !notSetUp)
+        return u"already running"_s;
+    if ((std::holds_alternative<intent::Pause>(intent) || std::holds_alternative<intent::Resume>(intent)) && notSetUp)
+        return u"this computer is not set up"_s;
+    if (std::holds_alternative<intent::SetUp>(intent))
+        return notSetUp && !tray.toolInstalled ? u"the agent is not installed"_s : u"this computer is set up already"_s;
+    if (std::holds_alternative<intent::Update>(intent)) {
+        if (const std::optional<QString>& failure = model.latestCheckFailure())
+            return u"the last release check failed: "_s + *failure;
+        if (model.latest())
+            return u"Kivo %1 is the newest release"_s.arg(texts::fromOutside(*model.latest(), texts::kVersionCharacters));
+        return u"no newer release is known"_s;
+    }
+    if (std::holds_alternative<intent::OpenSession>(intent))
+        return u"the session no longer waits"_s;
+    return texts::headline(state);
+}
+
+std::optional<QString> ActionGate::obstacle(const Intent& intent, const TrayState& tray) const
+{
+    if (isTrays(intent) && !m_setup.duties)
         return u": no Kivo Bar runs for the agent home %1"_s.arg(m_setup.model.home());
     if (isRun(intent) && m_run) {
         if (m_run->intent != intent)
@@ -102,8 +121,8 @@ std::optional<QString> ActionGate::obstacle(const Intent& intent, const std::vec
             return u": too many requests wait for it already"_s;
         return std::nullopt;
     }
-    if (!offered(intent, rows))
-        return u" (%1)"_s.arg(headlineOf(rows));
+    if (!offered(intent, MenuContent::rows(tray)))
+        return u": "_s + notOffered(intent, tray);
     if (const std::optional<ActionLedger::Window> window = windowOf(intent);
         window && !m_setup.ledger.admitWindow(*window, false))
         return kJustOpened;
@@ -112,11 +131,12 @@ std::optional<QString> ActionGate::obstacle(const Intent& intent, const std::vec
 
 std::variant<Intent, QString> ActionGate::decide(const ActionRequest& request) const
 {
-    const std::vector<MenuRow> rows = m_setup.rows();
+    const TrayState tray = m_setup.tray();
+    const std::vector<MenuRow> rows = MenuContent::rows(tray);
     const std::optional<Intent> intent = requestedIntent(request, rows);
     if (!intent)
-        return placeRefusal(request, rows);
-    if (const std::optional<QString> why = obstacle(*intent, rows))
+        return unmatchedRefusal(request, rows);
+    if (const std::optional<QString> why = obstacle(*intent, tray))
         return requestWords(request) + u" does not apply now"_s + *why;
     return *intent;
 }
@@ -133,7 +153,7 @@ void ActionGate::perform(const ActionRequest& request, ActionDone done)
 
 void ActionGate::perform(const Intent& intent, ActionDone done)
 {
-    if (const std::optional<QString> why = obstacle(intent, m_setup.rows())) {
+    if (const std::optional<QString> why = obstacle(intent, m_setup.tray())) {
         tell(done, {ActionOutcome::Kind::NotApplicable, kPicked + u" does not apply now"_s + *why});
         return;
     }
@@ -168,11 +188,11 @@ void ActionGate::carryOut(const Intent& intent, const QString& what, ActionDone 
             openWindow(what, Window::Log, [&] { return model.showLog(); },
                        u"Neither a log viewer nor a terminal window could be opened"_s, done);
         },
-        [&](const intent::ToggleAtLogin&) { m_setup.tray->toggleAtLogin(); tell(done, {}); },
-        [&](const intent::ToggleNotify&) { m_setup.tray->toggleNotify(); tell(done, {}); },
-        [&](const intent::ShowStatus&) { m_setup.tray->showStatus(); tell(done, {}); },
+        [&](const intent::ToggleAtLogin&) { m_setup.duties->toggleAtLogin(); tell(done, {}); },
+        [&](const intent::ToggleNotify&) { m_setup.duties->toggleNotify(); tell(done, {}); },
+        [&](const intent::ShowStatus&) { m_setup.duties->showStatus(); tell(done, {}); },
         // Told before the event loop ends, so that whoever asked still hears that it is done.
-        [&](const intent::Quit&) { tell(done, {}); m_setup.tray->quit(); },
+        [&](const intent::Quit&) { tell(done, {}); m_setup.duties->quit(); },
     }, intent);
 }
 

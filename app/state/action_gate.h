@@ -5,6 +5,7 @@
 #include "view/action_request.h"
 #include "view/intent.h"
 #include "view/menu_row.h"
+#include "view/tray_state.h"
 
 #include <QObject>
 #include <QString>
@@ -57,9 +58,9 @@ public:
 
     struct Setup {
         Service& model;
-        std::function<std::vector<MenuRow>()> rows;  ///< the menu as it would show now
+        std::function<TrayState()> tray;  ///< what the menu would be computed from now
         ActionLedger& ledger;
-        TrayDuties* tray = nullptr;  ///< empty when acting alone for the command line
+        TrayDuties* duties = nullptr;  ///< empty when acting alone for the command line
     };
 
     /// What `setup` refers to must outlive the gate.
@@ -86,7 +87,9 @@ private:
     struct Run;
 
     // Why `intent` does not apply now, as the words that follow "... does not apply now"; empty when it applies.
-    std::optional<QString> obstacle(const Intent& intent, const std::vector<MenuRow>& rows) const;
+    std::optional<QString> obstacle(const Intent& intent, const TrayState& tray) const;
+    // Why the menu does not offer `intent` in `tray`, in a few words.
+    QString notOffered(const Intent& intent, const TrayState& tray) const;
     void admit(const Intent& intent, ActionDone done);
     // `what` names the request in a refusal: "pause", "open-session 2".
     void carryOut(const Intent& intent, const QString& what, ActionDone done);

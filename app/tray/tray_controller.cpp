@@ -45,9 +45,9 @@ ActionGate& TrayController::gate()
 {
     if (!m_gate) {
         m_gate = std::make_unique<ActionGate>(ActionGate::Setup{.model = service(),
-                                                                .rows = [this] { return rows(); },
+                                                                .tray = [this] { return currentState(); },
                                                                 .ledger = m_platform.ledger,
-                                                                .tray = this});
+                                                                .duties = this});
         connect(m_gate.get(), &ActionGate::runFailed, this,
                 [this](const Intent& intent, const QString& line) { m_alerts.onRunFailed(intent, line); });
     }
@@ -99,11 +99,6 @@ void TrayController::update()
 TrayState TrayController::currentState() const
 {
     return readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify});
-}
-
-std::vector<MenuRow> TrayController::rows() const
-{
-    return MenuContent::rows(currentState());
 }
 
 void TrayController::trayMissing()

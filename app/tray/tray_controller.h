@@ -45,9 +45,6 @@ public:
     /// scripts on the bus. Made with the model.
     ActionGate& gate();
 
-    /// The menu's rows as they would show now.
-    std::vector<MenuRow> rows() const;
-
     /// No panel has shown the tray for a while: tells the user, if they want to be told.
     void trayMissing();
 

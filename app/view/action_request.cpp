@@ -24,6 +24,7 @@ constexpr std::array kNames{
     Named{Action::Resume, QLatin1StringView("resume")},
     Named{Action::SetUp, QLatin1StringView("set-up")},
     Named{Action::Update, QLatin1StringView("update")},
+    Named{Action::Toggle, QLatin1StringView("toggle")},
     Named{Action::Dashboard, QLatin1StringView("dashboard")},
     Named{Action::Log, QLatin1StringView("log")},
     Named{Action::OpenSession, QLatin1StringView("open-session")},
@@ -59,6 +60,7 @@ Intent rowIntent(Action action)
     case Action::Log: return intent::ShowLog{};
     case Action::Quit: return intent::Quit{};
     case Action::Status: return intent::ShowStatus{};
+    case Action::Toggle:
     case Action::OpenSession: break;
     }
     return std::monostate{};
@@ -95,16 +97,21 @@ std::optional<qint64> sessionPlace(QStringView text)
     return place >= 1 ? std::optional(place) : std::nullopt;
 }
 
+QString quotedWord(const QString& word)
+{
+    // Cut before it is looked at: a word may be megabytes long.
+    return texts::fromOutside(word.left(4 * kQuotedCharacters), kQuotedCharacters);
+}
+
 std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& words)
 {
     using Kind = ActionWordsProblem::Kind;
-    const auto quoted = [](const QString& word) { return texts::fromOutside(word.left(4 * kQuotedCharacters), kQuotedCharacters); };
     const std::optional<Action> action = words.isEmpty() ? std::nullopt : actionNamed(words.front());
     if (!action)
-        return ActionWordsProblem{Kind::UnknownAction, u"unknown action '%1'"_s.arg(words.isEmpty() ? QString() : quoted(words.front()))};
+        return ActionWordsProblem{Kind::UnknownAction, u"unknown action '%1'"_s.arg(words.isEmpty() ? QString() : quotedWord(words.front()))};
     const qsizetype expected = *action == Action::OpenSession ? 2 : 1;
     if (words.size() > expected)
-        return ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '%1'"_s.arg(quoted(words[expected]))};
+        return ActionWordsProblem{Kind::WrongArguments, u"unexpected argument '%1'"_s.arg(quotedWord(words[expected]))};
     if (words.size() < expected)
         return ActionWordsProblem{Kind::WrongArguments,
                                   u"open-session needs the session's place in the \"Needs you\" list (1 for the first) or its id"_s};
@@ -116,7 +123,7 @@ std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& w
     if (!place) {
         return ActionWordsProblem{Kind::WrongArguments,
                                   u"'%1' is neither a place in the \"Needs you\" list (1 is the first session) nor a "
-                                  "session's id"_s.arg(quoted(words[1]))};
+                                  "session's id"_s.arg(quotedWord(words[1]))};
     }
     return ActionRequest{.action = *action, .session = *place};
 }
@@ -130,6 +137,13 @@ QString requestWords(const ActionRequest& request)
 
 std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows)
 {
+    if (request.action == Action::Toggle) {
+        // Whichever of the two the menu shows, enabled or not: while a pause runs, toggling joins it.
+        const auto row = std::find_if(rows.begin(), rows.end(), [](const MenuRow& r) {
+            return r.shown && (r.intent == Intent(intent::Pause{}) || r.intent == Intent(intent::Resume{}));
+        });
+        return row == rows.end() ? std::nullopt : std::optional(row->intent);
+    }
     if (request.action != Action::OpenSession)
         return rowIntent(request.action);
     qint64 place = 0;
@@ -143,8 +157,10 @@ std::optional<Intent> requestedIntent(const ActionRequest& request, const std::v
     return std::nullopt;
 }
 
-QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows)
+QString unmatchedRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows)
 {
+    if (request.action == Action::Toggle)
+        return u"%1 does not apply now: neither pause nor resume does (%2)"_s.arg(requestWords(request), headline(rows));
     const auto pickable = pickableRows(rows);
     const auto waiting = std::count_if(pickable.begin(), pickable.end(), [](const MenuRow* row) {
         return isSessionIntent(row->intent);
@@ -152,4 +168,10 @@ QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& r
     const QString why = request.sessionId.isEmpty() ? texts::waitingCount(size_t(waiting))
                                                     : u"no waiting session has that id"_s;
     return u"%1 does not apply now: %2"_s.arg(requestWords(request), why);
+}
+
+QString headline(const std::vector<MenuRow>& rows)
+{
+    const auto row = std::find_if(rows.begin(), rows.end(), [](const MenuRow& r) { return r.id == u"headline"; });
+    return row == rows.end() ? QString() : row->label;
 }

@@ -14,7 +14,7 @@
 /// What a script or a launcher asks for by name ("pause", "open-session 2"), before it is matched against
 /// the menu that shows now.
 struct ActionRequest {
-    enum class Action { SetUp, Resume, Pause, Update, Dashboard, Log, OpenSession, Status, Quit };
+    enum class Action { SetUp, Resume, Pause, Update, Toggle, Dashboard, Log, OpenSession, Status, Quit };
 
     Action action = Action::Status;
     /// For OpenSession: the session's place in the "Needs you" list as the menu shows it, counted from 1; 0 when
@@ -50,6 +50,9 @@ struct ActionWordsProblem {
 /// How many characters of a word a problem quotes: enough to recognise it, never a whole flood.
 inline constexpr qsizetype kQuotedCharacters = 60;
 
+/// A word from outside as a problem quotes it: at most kQuotedCharacters, nothing in it acting on a terminal.
+QString quotedWord(const QString& word);
+
 /// The request that `words` make: an action's name, then for open-session the session's place or id, and nothing
 /// for the others.
 /// The one reader of action words, for the command line, the action helper and the bus alike. Pure.
@@ -59,10 +62,14 @@ std::variant<ActionRequest, ActionWordsProblem> parseAction(const QStringList& w
 QString requestWords(const ActionRequest& request);
 
 /// The intent `request` names in the menu `rows`: for open-session the session at that place, or with that id,
-/// among the rows that can be picked, empty when there is none; for the others their one intent, whether or not
-/// the menu offers it now.
+/// among the rows that can be picked, empty when there is none; for toggle the pause or the resume the menu shows,
+/// empty when it shows neither; for the others their one intent, whether or not the menu offers it now.
 /// Pure.
 std::optional<Intent> requestedIntent(const ActionRequest& request, const std::vector<MenuRow>& rows);
 
-/// One line that says why an open-session `request` names no session in the menu `rows`. Pure.
-QString placeRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows);
+/// One line that says why `request` names nothing in the menu `rows`: an open-session no session, a toggle neither
+/// pause nor resume. Pure.
+QString unmatchedRefusal(const ActionRequest& request, const std::vector<MenuRow>& rows);
+
+/// What the menu's first row says: how the agent stands.
+QString headline(const std::vector<MenuRow>& rows);

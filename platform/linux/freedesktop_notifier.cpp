@@ -223,9 +223,11 @@ void FreedesktopNotifier::send(Id id, const Notification& notification)
     // A server that reads markup in the body would drop, or act on, a "<" or "&" in a text from the agent.
     message << m_appName << replaces << m_icon << notification.summary
             << (m_traits->bodyMarkup ? escaped(notification.body) : notification.body) << actions << hints << int(-1);
+    ++m_sending;
     auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, id](QDBusPendingCallWatcher* answered) {
         answered->deleteLater();
+        --m_sending;
         const QDBusPendingReply<uint> reply = *answered;
         const auto shown = m_shown.find(id);
         // An answer from a server that has since been replaced names nothing the current one shows.
@@ -274,6 +276,11 @@ void FreedesktopNotifier::forget(Id id)
         m_byServerId.remove(shown->serverId);
     m_closeWhenShown.remove(id);
     m_shown.erase(shown);
+}
+
+bool FreedesktopNotifier::settled() const
+{
+    return !m_inquiring && m_waiting.empty() && m_followers.isEmpty() && m_sending == 0;
 }
 
 void FreedesktopNotifier::close(Id id)

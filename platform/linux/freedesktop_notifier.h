@@ -47,6 +47,7 @@ public:
 
     Id notify(const Notification& notification, ActionHandler onAction) override;
     void close(Id id) override;
+    bool settled() const override;
 
 private Q_SLOTS:
     // The receivers of the service's D-Bus signals, which need slots by name.
@@ -81,6 +82,7 @@ private:
     std::optional<NotificationServerTraits> m_traits;  // of m_owner; empty until it has answered
     quint64 m_generation = 0;                      // counts owners, so a late answer from an earlier one is dropped
     bool m_inquiring = false;
+    int m_sending = 0;  // Notify calls not yet answered
     std::deque<std::pair<Id, Notification>> m_waiting;
     Id m_lastId = 0;
     QHash<Id, Shown> m_shown;

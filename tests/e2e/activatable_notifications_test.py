@@ -31,8 +31,8 @@ NO_TRAY_WAIT = 30
 WAIT = 20
 BUDGET = 150
 NO_TRAY = "No system tray is running"
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
-WAITING_SUMMARY = "claude · ~/src/kivo"
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING_SUMMARY = "coder · ~/src/kivo"
 BUS_RULES = [f"type='method_call',interface='{INTERFACE}',member='Notify'", "type='method_return'"]
 
 

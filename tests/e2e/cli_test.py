@@ -40,8 +40,8 @@ BUDGET = 480
 ONLINE = "Reachable from your devices · via eu-1"
 PAUSED = "Kivo is paused: this computer is unreachable"
 FAILURE = "error: the relay refused to start"
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
-           {"agent": "codex", "where": "~/src/my_app"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
+           {"agent": "reviewer", "where": "~/src/my_app"}]
 NOT_ANSWERING = "did not answer within 5 seconds; acting alone"
 REFRESH_SECONDS = 3
 
@@ -233,14 +233,14 @@ class CliScenario:
 
         again = self.run("pause")
         self.checks.check("kivobar pause while paused exits 3 and says why in one line",
-                          again.returncode == 3 and again.stderr == f"kivobar: pause does not apply now ({PAUSED})\n",
+                          again.returncode == 3 and again.stderr == "kivobar: pause does not apply now: already paused\n",
                           f"{again.returncode}: {again.stderr!r}")
 
         self.agent.write("fail-up", FAILURE + "\n")
         failed = self.run("resume")
         self.agent.remove("fail-up")
-        self.checks.check("with a failing agent tool, kivobar resume exits 1 and prints its last line",
-                          failed.returncode == 1 and failed.stderr == FAILURE + "\n",
+        self.checks.check("with a failing agent tool, kivobar resume exits 1 and quotes its last line",
+                          failed.returncode == 1 and failed.stderr == f'kivobar: resume failed: "{FAILURE}"\n',
                           f"{failed.returncode}: {failed.stderr!r}")
         self.checks.check("the tray's menu shows the failure", holds_within(lambda: self.item.has_row(FAILURE), WAIT))
         self.checks.check("and kivobar --status --json gives it as its message",
@@ -267,6 +267,17 @@ class CliScenario:
             self.checks.check(f'the launcher\'s "{section["Name"]}" ({section["Name[de]"]}) runs "{section["Exec"]}" '
                               f"and it takes effect", ran.returncode == 0 and holds_within(effects[action], WAIT),
                               f"{ran.returncode}: {ran.stderr!r}")
+        # Paused now: the launcher's Pause does nothing, and says why where its user looks.
+        argv = shlex.split(entry["Desktop Action pause"]["Exec"])
+        before = len(self.notifications.notifications())
+        ran = subprocess.run([self.kivobar, *argv[1:]], env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                             text=True, timeout=60, check=False)
+        said = holds_within(lambda: self.new_notes(before), WAIT)
+        notes = self.new_notes(before)
+        self.checks.check("a launcher action that does not apply says why in a notification",
+                          ran.returncode == 3 and said and notes[0]["summary"] == "Kivo Bar: pause does not apply now"
+                          and notes[0]["body"] == "pause does not apply now: already paused",
+                          f"{ran.returncode}: {ran.stderr!r} {notes}")
 
     def tray_not_answering(self):
         """A tray that does not answer: the command line says so and acts alone."""

@@ -25,7 +25,7 @@ from kivodesk.tray import WATCHER  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "trayer"]
-SUMMARY = "claude · ~/src/kivo"
+SUMMARY = "coder · ~/src/kivo"
 BODY = "Wants to run the tests — & <b>more</b>"
 
 

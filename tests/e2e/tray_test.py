@@ -33,12 +33,12 @@ BUDGET = 330
 ONLINE = "Reachable from your devices · via eu-1"
 PAUSED = "Kivo is paused: this computer is unreachable"
 DASHBOARD = "Open the dashboard"
-SESSION = "claude · ~/src/kivo — Wants to run the tests"
-ODD_SESSION = "codex · ~/src/my_app — Build & deploy?"
+SESSION = "coder · ~/src/kivo — Wants to run the tests"
+ODD_SESSION = "reviewer · ~/src/my_app — Build & deploy?"
 WAITING = [
-    {"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
+    {"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"},
     # "_" and "&" must reach the panel as written, not as mnemonic marks.
-    {"agent": "codex", "where": "~/src/my_app", "detail": "Build & deploy?", "run": "my_app-2"},
+    {"agent": "reviewer", "where": "~/src/my_app", "detail": "Build & deploy?", "run": "my_app-2"},
 ]
 MANY = 1000
 FAILURE = "error: the relay refused to let go"
@@ -239,10 +239,10 @@ class TrayScenario:
                           holds_within(lambda: self.item.prop("Status") == "NeedsAttention", WAIT))
         self.ids_kept(ONLINE, "after the sessions came")
         # Each session that started waiting is announced once, and its Open action jumps to it.
-        claude = "claude · ~/src/kivo"
-        announced = holds_within(lambda: len(self.notified(claude)) == 1 and self.notified("codex · ~/src/my_app"), WAIT)
-        calls = self.notified(claude)
-        self.checks.check(f"a notification says that {claude} waits, with its detail and an Open action",
+        coder = "coder · ~/src/kivo"
+        announced = holds_within(lambda: len(self.notified(coder)) == 1 and self.notified("reviewer · ~/src/my_app"), WAIT)
+        calls = self.notified(coder)
+        self.checks.check(f"a notification says that {coder} waits, with its detail and an Open action",
                           announced and calls[0]["body"] == "Wants to run the tests" and "open" in calls[0]["actions"]
                           and calls[0]["hints"].get("desktop-entry") == "io.kivo.KivoBar")
         if calls:

@@ -17,6 +17,7 @@ Prints a PASS or FAIL line per check and a summary; exits 1 when any check faile
 """
 
 import glob
+import json
 import os
 import subprocess
 import sys
@@ -90,6 +91,8 @@ class Cell:
 
 
 FAILURE = "error: the stand-in tool was told to fail"
+# A word that stands for the id that `kivobar --status --json` gives the waiting session of this agent.
+ID_OF = "id-of:"
 DASHBOARD = "bin/kivo'"  # the dashboard is the tool with no arguments, quoted
 LOG = "tail -n 200 -F"
 
@@ -114,6 +117,10 @@ TABLE = [
     Cell(("open-session", "2"), FAILS, no_terminal=True),
     Cell(("update",), NOT_NOW, version=LATEST),
     Cell(("open-session", "3"), NOT_NOW),
+    Cell(("toggle",), APPLIES, "online", ran=("down",), after="stopped"),
+    Cell(("open-session", ID_OF + "coder"), APPLIES, launched=("agent --on this watch kivo-7",)),
+    Cell(("toggle",), APPLIES, "stopped", ran=("up",), after="online"),
+    Cell(("open-session", "s-000000000000"), NOT_NOW),
     Cell(("set-up",), NOT_NOW),
     Cell(("set-up",), FAILS, "not set up", ran=("login --browser",), hook="login"),
     Cell(("set-up",), FAILS, "not set up", ran=("login --browser", "up"), hook="up"),
@@ -166,6 +173,7 @@ class VerbTable:
     def run(self, words, copies):
         """Runs `kivobar WORDS` copies times at once, to their ends: [(status, stdout, stderr)]."""
         env = {**self.session.env, **app_environment(self.args.build, self.agent.home), **self.env()}
+        words = [self.session_id(word[len(ID_OF):], env) if word.startswith(ID_OF) else word for word in words]
         started = [subprocess.Popen([self.kivobar, *words], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True) for _ in range(copies)]
         results = []
@@ -173,6 +181,12 @@ class VerbTable:
             out, err = process.communicate(timeout=60)
             results.append((process.returncode, out, err))
         return results
+
+    def session_id(self, agent, env):
+        """The id that `kivobar --status --json` gives the session of `agent`."""
+        printed = subprocess.run([self.kivobar, "--status", "--json"], env=env, stdin=subprocess.DEVNULL,
+                                 capture_output=True, text=True, timeout=60, check=True).stdout
+        return next(entry["id"] for entry in json.loads(printed)["needs_you"] if entry["agent"] == agent)
 
     def scripts_waiting(self):
         """The scripts written for a terminal that has not taken them yet."""
@@ -283,14 +297,14 @@ class VerbTable:
                           and len(set(each) | set_up) == 4)
 
     def said_well(self, cell, status, err):
-        """Every line on standard error is ours ("kivobar: ") but a failure's last line, which is the tool's;
-        a refusal names the action."""
+        """Every line on standard error is ours ("kivobar: "); a failure's names the action and quotes the tool's
+        last line; a refusal names the action."""
         lines = err.splitlines()
-        ours = lines[:-1] if status == 1 else lines
-        if not all(line.startswith("kivobar: ") for line in ours):
+        if not all(line.startswith("kivobar: ") for line in lines):
             return False
         if status == 1:
-            return bool(lines) and (lines[-1] == FAILURE if cell.hook else lines[-1].strip() != "")
+            return bool(lines) and (lines[-1] == f'kivobar: {cell.words[0]} failed: "{FAILURE}"' if cell.hook
+                                    else lines[-1].startswith(f"kivobar: {' '.join(cell.words)} failed: "))
         if status == 3:
             return any(cell.words[0] in line for line in lines)
         return True

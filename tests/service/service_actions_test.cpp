@@ -212,7 +212,7 @@ TEST_F(ServiceActions, OpenJumpsToTheRunElseTheTmuxSession)
     const QString home = u"/Users/u/.kivo"_s;
     const auto entry = [](std::optional<QString> run, std::optional<QString> session,
                           std::optional<QString> window) {
-        return NeedsYou{.agent = u"claude"_s, .where = u"~/src"_s, .detail = u"asks"_s,
+        return NeedsYou{.agent = u"coder"_s, .where = u"~/src"_s, .detail = u"asks"_s,
                         .session = std::move(session), .window = std::move(window), .run = std::move(run)};
     };
     for (const Case& c : {

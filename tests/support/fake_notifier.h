@@ -22,6 +22,8 @@ public:
         open.erase(id);
     }
 
+    bool settled() const override { return true; }
+
     /// Picks the action with `key` on notification `id`, as the user would.
     void invoke(Id id, const QString& key)
     {

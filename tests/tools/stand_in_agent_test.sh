@@ -140,7 +140,7 @@ kivo up
 # The editable files are read again on every write.
 printf 'us-2\n\n  we"ird\\relay  \n' >"$home/relays"
 echo 3 >"$home/clients"
-printf '[{"agent": "claude", "where": "repo \\"x\\"", "run": "r1"}]\n' >"$home/needs-you.json"
+printf '[{"agent": "coder", "where": "repo \\"x\\"", "run": "r1"}]\n' >"$home/needs-you.json"
 wait_for 'grep -q "\"r1\"" "$home/run/status.json"' || fail "needs-you.json never showed in status.json"
 [ "$(status_field relays)" = '["us-2","we\"ird\\relay"]' ] ||
     fail "relays were not read or escaped: $(status_field relays)"

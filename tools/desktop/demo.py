@@ -33,7 +33,7 @@ PAUSED = "Kivo is paused: this computer is unreachable"
 CONNECTING = "Kivo is connecting…"
 NOT_SET_UP = "Kivo isn't set up on this computer"
 FAILURE = "error: the relay would not let go (the demo made this step fail)"
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
 SHOW_WAIT = 20
 
 

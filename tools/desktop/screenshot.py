@@ -26,7 +26,7 @@ TOOLS = ["Xvfb", "dbus-daemon", "status-notifier-watcher", "gtk-sni-tray-standal
          "import", "convert", "display"]
 SCREEN = (800, 600)
 MARGIN = 24
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
 
 
 class Failed(Exception):

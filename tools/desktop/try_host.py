@@ -30,7 +30,7 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 CONTROL_ITEM = os.path.join(HERE, "control_item.py")
 START_TIMEOUT = 90
 ITEM_TIMEOUT = 30
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
 NO_TRAY = "no system tray is running"
 
 

@@ -24,7 +24,7 @@ from kivodesk.tray import wait_item  # noqa: E402
 from kivodesk.wait import Timeout, wait_until  # noqa: E402
 
 TOOLS = ["dbus-daemon", "sway", "waybar", "setpriv", "grim"]
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
 # The bar's right end: the module and the tray.
 CROP_WIDTH = 260
 

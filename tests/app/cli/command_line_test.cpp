@@ -39,6 +39,15 @@ TEST(CommandLine, TellsTheTrayHelpVersionAndActionsApart)
         {"open-session 2", command::Act{{u"open-session"_s, u"2"_s}}},
         {"open-session s-0123456789ab", command::Act{{u"open-session"_s, u"s-0123456789ab"_s}}},
         {"-- pause", command::Act{{u"pause"_s}}},
+        {"toggle", command::Act{{u"toggle"_s}}},
+        {"--notify pause", command::Act{.words = {u"pause"_s}, .notify = true}},
+        {"help", command::Help{}},
+        {"status", command::Status{}},
+        {"status --json --watch", command::Status{{.format = StatusFormat::Json, .watch = true}}},
+        {"--format waybar status", command::Status{{.format = StatusFormat::Waybar}}},
+        {"wait-online", command::WaitOnline{}},
+        {"wait-online --timeout 0", command::WaitOnline{std::chrono::milliseconds(0)}},
+        {"wait-online --timeout 2.5", command::WaitOnline{std::chrono::milliseconds(2500)}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(parseCommandLine(words(c.arguments)), c.expected) << c.arguments;
@@ -49,15 +58,20 @@ TEST(CommandLine, RefusesWrongUsageInOneLine)
     struct Case { const char* arguments; QString expected; };
     const Case cases[] = {
         {"frob", u"unknown action 'frob'"_s},
-        {"status", u"unknown action 'status'"_s},
+        {"status now", u"unexpected argument 'now'"_s},
+        {"help me", u"unexpected argument 'me'"_s},
+        {"wait-online --timeout -1", u"--timeout takes a number of seconds from 0 to 86400"_s},
+        {"wait-online --timeout soon", u"--timeout takes a number of seconds from 0 to 86400"_s},
+        {"pause --timeout 3", u"--timeout goes with wait-online"_s},
+        {"--notify", u"--notify goes with an action"_s},
         {"Pause", u"unknown action 'Pause'"_s},
         {"pause now", u"unexpected argument 'now'"_s},
         {"open-session", u"open-session needs the session's place in the \"Needs you\" list (1 for the first) or its id"_s},
         {"open-session 0", u"'0' is neither a place in the \"Needs you\" list (1 is the first session) nor a session's id"_s},
         {"open-session two", u"'two' is neither a place in the \"Needs you\" list (1 is the first session) nor a session's id"_s},
         {"open-session 1 2", u"unexpected argument '2'"_s},
-        {"--json", u"--json goes with --status"_s},
-        {"--watch pause", u"--watch goes with --status"_s},
+        {"--json", u"--json goes with --status or status"_s},
+        {"--watch pause", u"--watch goes with --status or status"_s},
         {"--bogus", u"Unknown option 'bogus'."_s},
     };
     for (const Case& c : cases)

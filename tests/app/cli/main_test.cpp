@@ -31,9 +31,11 @@ TEST(CommandLine, ExplainsItselfAndSaysItsVersion)
     const ProgramRun help = run(kProgram, {u"--help"_s});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: kivobar [--status ")) << help.out.toStdString();
-    for (const char* named : {"--json", "--watch", "waybar", "i3blocks", "polybar", "pause", "resume", "set-up", "update",
-                              "dashboard", "log", "open-session N", "quit", "3 the action does not apply now"})
+    for (const char* named : {"--json", "--watch", "waybar", "i3blocks", "polybar", "pause", "resume", "toggle", "set-up",
+                              "update", "dashboard", "log", "open-session ID|N", "quit", "status", "wait-online",
+                              "--timeout", "--notify", "help", "3 the action does not apply now"})
         EXPECT_TRUE(help.out.contains(named)) << named;
+    EXPECT_EQ(run(kProgram, {u"help"_s}).out, help.out);
     EXPECT_TRUE(help.out.contains("KIVO_HOME")) << help.out.toStdString();
     EXPECT_TRUE(help.error.isEmpty());
     EXPECT_EQ(run(kProgram, {u"-h"_s}).out, help.out);
@@ -112,12 +114,18 @@ TEST(Actions, RunAloneWithoutATrayAndSayHowTheyEnded)
     struct Case { QStringList arguments; const char* failHook; int exitCode; QByteArray out; QByteArray error; };
     const Case cases[] = {
         {{u"pause"_s}, nullptr, 0, "Stopping\u2026\n", ""},
-        {{u"pause"_s}, nullptr, 3, "", "kivobar: pause does not apply now (Kivo is paused: this computer is unreachable)\n"},
-        {{u"resume"_s}, "up", 1, "Starting\u2026\n", "error: the relay refused \xef\xbf\xbd[31mus\n"},
+        {{u"pause"_s}, nullptr, 3, "", "kivobar: pause does not apply now: already paused\n"},
+        {{u"toggle"_s}, "up", 1, "Starting\u2026\n",
+         "kivobar: toggle failed: \"error: the relay refused \xef\xbf\xbd[31mus\"\n"},
         {{u"open-session"_s, u"1"_s}, nullptr, 3, "", "kivobar: open-session 1 does not apply now: 0 sessions need you\n"},
         {{u"quit"_s}, nullptr, 3, "", "kivobar: quit does not apply now: no Kivo Bar runs for the agent home "
                                       + QFile::encodeName(home) + "\n"},
-        {{u"resume"_s}, nullptr, 0, "Starting\u2026\n", ""},
+        // The tests reach no network: the check that an update needs cannot be made, and that is the cause given.
+        {{u"update"_s}, nullptr, 3, "", "kivobar: update does not apply now: the last release check failed: the release "
+                                         "host did not answer\n"},
+        {{u"open-session"_s, u"s-0123456789ab"_s}, nullptr, 3, "",
+         "kivobar: open-session s-0123456789ab does not apply now: no waiting session has that id\n"},
+        {{u"toggle"_s}, nullptr, 0, "Starting\u2026\n", ""},
     };
     for (const Case& c : cases) {
         if (c.failHook)
@@ -177,4 +185,41 @@ TEST(Watching, EndsAtOnceOnAnEndingSignalEvenWhileItsReaderHasStoppedReading)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << ending << ", status " << status;
         ::close(output[0]);
     }
+}
+
+TEST(WaitOnline, AnswersAtOnceOrAsSoonAsTheStateIsOnlineAndGivesUpAtItsTime)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath(u"home"_s);
+    writeFile(home + u"/bin/kivo"_s, "#!/bin/sh\n", 0755);
+    writeFile(home + u"/host"_s, "");
+    QProcessEnvironment env;
+    env.insert(u"KIVO_HOME"_s, home);
+
+    struct Case { const char* what; std::optional<QByteArray> relays; int exitCode; };
+    const Case cases[] = {{"online", QByteArray(R"(["eu-1"])"), 0}, {"connecting", QByteArray("[]"), 1},
+                          {"no record", std::nullopt, 1}};
+    for (const Case& c : cases) {
+        QFile::remove(home + u"/run/status.json"_s);
+        if (c.relays)
+            writeStatusFile(home, StatusRecord{.relays = *c.relays}.json());
+        const ProgramRun looked = runProgram(kProgram, {u"wait-online"_s, u"--timeout"_s, u"0"_s}, env);
+        EXPECT_EQ(looked.exitCode, c.exitCode) << c.what;
+        EXPECT_EQ(looked.out + looked.error, "") << c.what;
+    }
+
+    // Waiting: the agent comes online while it waits.
+    QFile::remove(home + u"/run/status.json"_s);
+    QProcess waiting;
+    waiting.setProcessEnvironment([&] { QProcessEnvironment e = QProcessEnvironment::systemEnvironment(); e.insert(u"KIVO_HOME"_s, home); return e; }());
+    waiting.start(kProgram, {u"wait-online"_s, u"--timeout"_s, u"60"_s});
+    ASSERT_TRUE(waiting.waitForStarted());
+    EXPECT_FALSE(waiting.waitForFinished(300)) << "not online yet";
+    writeStatusFile(home, StatusRecord{}.json());
+    ASSERT_TRUE(waiting.waitForFinished(30'000));
+    EXPECT_EQ(waiting.exitCode(), 0);
+
+    // And it gives up when its time has passed.
+    QFile::remove(home + u"/run/status.json"_s);
+    EXPECT_EQ(runProgram(kProgram, {u"wait-online"_s, u"--timeout"_s, u"0.5"_s}, env).exitCode, 1);
 }

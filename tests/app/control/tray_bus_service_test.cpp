@@ -54,9 +54,9 @@ protected:
         m_model = std::make_unique<Service>(ServiceSetup{.home = m_home, .desktop = &m_desktop,
                                                          .temporaryDirectory = m_scripts.path()});
         m_gate = std::make_unique<ActionGate>(ActionGate::Setup{.model = *m_model,
-                                                                .rows = [this] { return MenuContent::rows(m_tray); },
+                                                                .tray = [this] { return m_tray; },
                                                                 .ledger = m_ledger,
-                                                                .tray = &m_duties});
+                                                                .duties = &m_duties});
         m_service = std::make_unique<TrayBusService>(m_bus.connect(u"tray"_s), trayBusAddress(m_home), *m_gate);
         ASSERT_EQ(m_service->start(), std::nullopt);
     }
@@ -177,7 +177,7 @@ TEST_F(TrayBusServiceTest, AnswersPerformOnceTheActionHasEndedAndEveryCallerOfTh
 TEST_F(TrayBusServiceTest, RefusesWhatDoesNotApplyWhicheverWayItIsAsked)
 {
     m_tray = waitingState(0, Reach::stopped());
-    const QString why = u"pause does not apply now (Kivo is paused: this computer is unreachable)"_s;
+    const QString why = u"pause does not apply now: already paused"_s;
     for (const QDBusMessage& reply : {control(u"Check"_s, u"pause"_s), control(u"Perform"_s, u"pause"_s),
                                       call(QString(kApplicationInterface), u"ActivateAction"_s,
                                            {u"pause"_s, QVariant::fromValue(QVariantList()), QVariantMap()})}) {

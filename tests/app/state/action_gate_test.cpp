@@ -60,9 +60,9 @@ protected:
     std::unique_ptr<ActionGate> gate(TrayDuties* duties)
     {
         return std::make_unique<ActionGate>(ActionGate::Setup{.model = *m_model,
-                                                              .rows = [this] { return MenuContent::rows(shown()); },
+                                                              .tray = [this] { return shown(); },
                                                               .ledger = m_ledger,
-                                                              .tray = duties});
+                                                              .duties = duties});
     }
 
     // What the menu would show: the state a test sets, with the model's progress line.
@@ -137,7 +137,7 @@ TEST_F(ActionGateTest, DecidesAgainstWhatTheMenuOffersNow)
 
     m_tray = stopped;
     EXPECT_EQ(std::get<QString>(m_gate->decide(asked(Action::Pause))),
-              u"pause does not apply now (Kivo is paused: this computer is unreachable)"_s);
+              u"pause does not apply now: already paused"_s);
     EXPECT_EQ(std::get<QString>(m_gate->decide(asked(Action::OpenSession, 5))),
               u"open-session 5 does not apply now: 0 sessions need you"_s);
     EXPECT_TRUE(calls().isEmpty()) << "deciding carries nothing out";
@@ -267,4 +267,31 @@ TEST_F(ActionGateTest, AWindowThatCannotOpenIsAFailure)
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].kind, Kind::Failed);
     EXPECT_TRUE(told[0].line.startsWith(u"No terminal window could be opened"_s)) << told[0].line.toStdString();
+}
+
+TEST_F(ActionGateTest, SaysWhyAnActionDoesNotApply)
+{
+    const TrayState stopped = waitingState(0, Reach::stopped());
+    const TrayState notInstalled{.state = Reach::notSetUp()};
+    struct Case { TrayState tray; ActionRequest request; QString why; };
+    const Case cases[] = {
+        {stopped, asked(Action::Pause), u"pause does not apply now: already paused"_s},
+        {m_tray, asked(Action::Resume), u"resume does not apply now: already running"_s},
+        {notInstalled, asked(Action::Resume), u"resume does not apply now: this computer is not set up"_s},
+        {m_tray, asked(Action::SetUp), u"set-up does not apply now: this computer is set up already"_s},
+        {notInstalled, asked(Action::SetUp), u"set-up does not apply now: the agent is not installed"_s},
+        {m_tray, asked(Action::Update), u"update does not apply now: no newer release is known"_s},
+        {notInstalled, asked(Action::Toggle),
+         u"toggle does not apply now: neither pause nor resume does (Kivo isn't set up on this computer)"_s},
+    };
+    for (const Case& c : cases) {
+        m_tray = c.tray;
+        const std::variant<Intent, QString> decided = m_gate->decide(c.request);
+        EXPECT_EQ(std::get_if<QString>(&decided) ? std::get<QString>(decided) : QString(), c.why);
+    }
+
+    m_tray = stopped;
+    EXPECT_EQ(m_gate->decide(asked(Action::Toggle)), (std::variant<Intent, QString>(intent::Resume{})));
+    m_tray = waitingState(0);
+    EXPECT_EQ(m_gate->decide(asked(Action::Toggle)), (std::variant<Intent, QString>(intent::Pause{})));
 }

@@ -26,7 +26,7 @@ TEST(ActionRequest, NamesEachActionAsTheCommandLineSpellsIt)
         ASSERT_TRUE(action) << name.toStdString();
         EXPECT_EQ(actionName(*action), name);
     }
-    EXPECT_EQ(actionNames(), (QStringList{u"pause"_s, u"resume"_s, u"set-up"_s, u"update"_s, u"dashboard"_s, u"log"_s,
+    EXPECT_EQ(actionNames(), (QStringList{u"pause"_s, u"resume"_s, u"set-up"_s, u"update"_s, u"toggle"_s, u"dashboard"_s, u"log"_s,
                                           u"open-session"_s, u"status"_s, u"quit"_s}));
     for (const QString& name : {u"Pause"_s, u"setup"_s, u""_s, u"pause "_s})
         EXPECT_FALSE(actionNamed(name)) << name.toStdString();
@@ -80,7 +80,7 @@ TEST(ActionRequest, NamesTheSessionAtAPlaceInTheMenu)
     EXPECT_EQ(requestedIntent(asked(Action::OpenSession, 3), online), std::nullopt);
     EXPECT_EQ(requestedIntent(asked(Action::Pause), MenuContent::rows(waitingState(0, Reach::stopped()))),
               Intent(intent::Pause{})) << "the intent, whether or not the menu offers it now";
-    EXPECT_EQ(placeRefusal(asked(Action::OpenSession, 5), online), u"open-session 5 does not apply now: 2 sessions need you"_s);
+    EXPECT_EQ(unmatchedRefusal(asked(Action::OpenSession, 5), online), u"open-session 5 does not apply now: 2 sessions need you"_s);
     EXPECT_EQ(requestWords(asked(Action::OpenSession, 5)), u"open-session 5"_s);
 
     const TrayState waiting = waitingState(2);
@@ -89,5 +89,5 @@ TEST(ActionRequest, NamesTheSessionAtAPlaceInTheMenu)
     EXPECT_EQ(requestedIntent(byId, online), Intent(intent::OpenSession{waiting.needsYou[1]}));
     const ActionRequest gone{.action = Action::OpenSession, .sessionId = u"s-000000000000"_s};
     EXPECT_EQ(requestedIntent(gone, online), std::nullopt);
-    EXPECT_EQ(placeRefusal(gone, online), u"open-session s-000000000000 does not apply now: no waiting session has that id"_s);
+    EXPECT_EQ(unmatchedRefusal(gone, online), u"open-session s-000000000000 does not apply now: no waiting session has that id"_s);
 }
