@@ -58,6 +58,7 @@ complete -c kivobar -n $no_action -a status -d 'Print the state, as --status'
 complete -c kivobar -n $no_action -a help -d 'Print the help'
 complete -c kivobar -n $no_action -a wait-online -d 'Wait until this computer is reachable'
 complete -c kivobar -n $no_action -l status -d "Print the agent's state"
+complete -c kivobar -n $no_action -l notify -d 'Say a refusal or failure of the action in a notification as well'
 complete -c kivobar -n $no_action -s h -l help -d 'Print the help'
 complete -c kivobar -n $no_action -s v -l version -d 'Print the version'
 

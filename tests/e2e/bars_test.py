@@ -234,10 +234,12 @@ class BarsScenario:
                                    lambda: [pid for pid in self.watches(process.pid, "polybar") if pid != watches[0]],
                                    RESTART_WAIT)
             self.agent.set_needs_you([])
-            self.agent.wait_status(lambda record: not record.get("needs_you"), WAIT, "the sessions gone")
-            self.agent.down()
-            self.checks.eventually("and the module follows the agent again: grey once paused with no session waiting",
-                                   lambda: self._bar_has(0, GREY) and not self._bar_has(0, ORANGE), WAIT)
+            self.checks.eventually("and the module follows the agent again: green once no session waits",
+                                   lambda: self._bar_has(0, GREEN) and not self._bar_has(0, ORANGE), WAIT)
+        subprocess.run(["xdotool", "mousemove", "20", "10", "click", "3"], env=self.session.env, check=True,
+                       timeout=WAIT)
+        self.checks.eventually("its right click pauses the running agent", lambda: not self.agent.running(), WAIT)
+        self.checks.eventually("and the module turns grey", lambda: self._bar_has(0, GREY), WAIT)
         complaints = [line for line in self.session.processes.output("polybar").splitlines()
                       if "error" in line.lower()]
         self.session.processes.stop("polybar")
