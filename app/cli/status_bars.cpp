@@ -12,7 +12,7 @@ constexpr size_t kTooltipSessions = 5;
 // How many characters of an action's progress line a bar shows beside the state: a bar has room for a few words.
 constexpr qsizetype kBarLineCharacters = 40;
 // How many UTF-16 units one text from outside may fill, whatever it holds: a character may carry any number of
-// combining marks, and i3blocks 1.4 cuts a line after 1 KiB, even inside a character.
+// combining marks, and i3blocks 1.4 cuts a text after 1 KiB, even inside a character.
 constexpr qsizetype kBarLineUnits = 4 * kBarLineCharacters;
 constexpr qsizetype kTooltipLineUnits = 4 * texts::kLineCharacters;
 
