@@ -26,7 +26,7 @@ from kivodesk.wait import Timeout, wait_until  # noqa: E402
 TOOLS = ["dbus-daemon", "sway", "waybar", "setpriv", "grim"]
 WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
 # The bar's right end: the module and the tray.
-CROP_WIDTH = 260
+CROP_WIDTH = 300
 
 
 def start_agent(agent, user):
