@@ -326,13 +326,18 @@ class CliScenario:
                           str(watch.process.poll()))
 
     def waybar_module(self):
-        """The README's module runs in waybar and feeds it lines it takes."""
+        """The README's module runs in waybar, feeds it lines it takes, and is started again when it ends."""
         waybar = self.session.processes.pid("waybar")
         modules = [pid for pid in _children(waybar, recursive=True) if b"--format\0waybar" in _cmdline(pid)]
         self.checks.check(f"waybar runs the README's module (processes {modules})", bool(modules))
         complaints = [line for line in self.session.processes.output("waybar").splitlines()
                       if "custom" in line and ("error" in line.lower() or "warn" in line.lower())]
         self.checks.check("and waybar has no complaint about it", not complaints, "; ".join(complaints[:3]))
+        if modules:
+            os.kill(modules[0], signal.SIGKILL)
+            self.checks.eventually("killed, the module is started again after its restart-interval",
+                                   lambda: [pid for pid in _children(waybar, recursive=True)
+                                            if b"--format\0waybar" in _cmdline(pid) and pid != modules[0]], WAIT)
 
     def without_a_tray(self):
         """kivobar quit ends the tray; then actions run alone."""
