@@ -40,7 +40,7 @@ esac
 # An action finds the installed kivobar-act the same way, and with no tray on a bus it decides by itself.
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/no-bus" \
       KIVO_HOME=$tmp/empty-home timeout 60 "$kivobar" pause 2>&1 </dev/null; echo "exit $?")
-[ "$out" = $'kivobar: pause does not apply now (Kivo isn\'t set up on this computer)\nexit 3' ] \
+[ "$out" = $'kivobar: pause does not apply now: this computer is not set up\nexit 3' ] \
     || fail "kivobar pause on an empty agent home printed: $out"
 
 schema=$root/usr/share/kivobar/kivobar-status.schema.json
