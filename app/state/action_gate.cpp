@@ -109,7 +109,8 @@ QString ActionGate::notOffered(const Intent& intent, const TrayState& tray) cons
     return texts::headline(state);
 }
 
-std::optional<QString> ActionGate::obstacle(const Intent& intent, const TrayState& tray) const
+std::optional<QString> ActionGate::obstacle(const Intent& intent, const TrayState& tray,
+                                            const std::vector<MenuRow>& rows) const
 {
     if (isTrays(intent) && !m_setup.duties)
         return u": no Kivo Bar runs for the agent home %1"_s.arg(m_setup.model.home());
@@ -121,7 +122,7 @@ std::optional<QString> ActionGate::obstacle(const Intent& intent, const TrayStat
             return u": too many requests wait for it already"_s;
         return std::nullopt;
     }
-    if (!offered(intent, MenuContent::rows(tray)))
+    if (!offered(intent, rows))
         return u": "_s + notOffered(intent, tray);
     if (const std::optional<ActionLedger::Window> window = windowOf(intent);
         window && !m_setup.ledger.admitWindow(*window, false))
@@ -136,7 +137,7 @@ std::variant<Intent, QString> ActionGate::decide(const ActionRequest& request) c
     const std::optional<Intent> intent = requestedIntent(request, rows);
     if (!intent)
         return unmatchedRefusal(request, rows);
-    if (const std::optional<QString> why = obstacle(*intent, tray))
+    if (const std::optional<QString> why = obstacle(*intent, tray, rows))
         return requestWords(request) + u" does not apply now"_s + *why;
     return *intent;
 }
@@ -153,7 +154,8 @@ void ActionGate::perform(const ActionRequest& request, ActionDone done)
 
 void ActionGate::perform(const Intent& intent, ActionDone done)
 {
-    if (const std::optional<QString> why = obstacle(intent, m_setup.tray())) {
+    const TrayState tray = m_setup.tray();
+    if (const std::optional<QString> why = obstacle(intent, tray, MenuContent::rows(tray))) {
         tell(done, {ActionOutcome::Kind::NotApplicable, kPicked + u" does not apply now"_s + *why});
         return;
     }

@@ -87,7 +87,7 @@ private:
     struct Run;
 
     // Why `intent` does not apply now, as the words that follow "... does not apply now"; empty when it applies.
-    std::optional<QString> obstacle(const Intent& intent, const TrayState& tray) const;
+    std::optional<QString> obstacle(const Intent& intent, const TrayState& tray, const std::vector<MenuRow>& rows) const;
     // Why the menu does not offer `intent` in `tray`, in a few words.
     QString notOffered(const Intent& intent, const TrayState& tray) const;
     void admit(const Intent& intent, ActionDone done);
