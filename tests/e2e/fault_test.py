@@ -18,7 +18,6 @@ import os
 import shutil
 import subprocess
 import sys
-import threading
 import time
 from datetime import datetime, timezone
 
@@ -27,11 +26,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 from kivodesk.agent import StandInAgent  # noqa: E402
 from kivodesk.app import start_kivobar  # noqa: E402
-from kivodesk.bus import Bus  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.menu_probe import MenuProbe  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
 from kivodesk.scenario import run_in_session  # noqa: E402
-from kivodesk.tray import MENU_INTERFACE, wait_item  # noqa: E402
+from kivodesk.tray import wait_item  # noqa: E402
 from kivodesk.wait import holds_within  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "status-notifier-watcher", "gtk-sni-tray-standalone", "unshare"]
@@ -57,40 +56,23 @@ def headline_for(state_line):
     return "Reachable from your devices · via " + ", ".join(relays)
 
 
-class Watch(threading.Thread):
+class Watch(MenuProbe):
     """Asks the app's menu for its layout four times a second, and reads its memory once a second."""
 
     def __init__(self, address, item, pid):
-        super().__init__(name="fault-watch", daemon=True)
-        self.bus = Bus(address)
-        self.item = item
+        super().__init__(address, item, name="fault-watch")
         self.pid = pid
-        self.slowest = 0.0
-        self.unanswered = []
+        self.start_time = self.last_sample = time.monotonic()
         self.heap = []  # (seconds since start, KiB of anonymous memory)
-        self.stopping = threading.Event()
 
-    def run(self):
-        start = last_sample = time.monotonic()
-        while not self.stopping.wait(0.25):
-            asked = time.monotonic()
-            try:
-                self.bus.call(self.item.name, self.item.menu, MENU_INTERFACE, "GetLayout", "iias", 0, -1, [],
-                              timeout=10)
-            except Exception as error:  # noqa: BLE001 - a menu that does not answer is the finding
-                self.unanswered.append(str(error))
-            self.slowest = max(self.slowest, time.monotonic() - asked)
-            if asked - last_sample >= 1.0:
-                last_sample = asked
-                try:
-                    self.heap.append((asked - start, anonymous_kib(self.pid)))
-                except OSError:
-                    pass
-
-    def stop(self):
-        self.stopping.set()
-        self.join(15)
-        self.bus.close()
+    def tick(self, asked):
+        if asked - self.last_sample < 1.0:
+            return
+        self.last_sample = asked
+        try:
+            self.heap.append((asked - self.start_time, anonymous_kib(self.pid)))
+        except OSError:
+            pass
 
 
 def anonymous_kib(pid):

@@ -37,10 +37,11 @@ from kivodesk.app import (RecordingTerminal, StandInReleases, app_environment, s
                           tray_names, tray_path)
 from kivodesk.bus import Bus  # noqa: E402
 from kivodesk.checks import Abort, Checks  # noqa: E402
+from kivodesk.menu_probe import MenuProbe  # noqa: E402
 from kivodesk.notifications import NotificationServer  # noqa: E402
 from kivodesk.panels import open_desktop  # noqa: E402
 from kivodesk.scenario import parse_arguments, run_in_session  # noqa: E402
-from kivodesk.tray import MENU_INTERFACE, find_item, wait_item  # noqa: E402
+from kivodesk.tray import find_item, wait_item  # noqa: E402
 from kivodesk.wait import Timeout, holds_within, wait_until  # noqa: E402
 
 TOOLS = ["Xvfb", "dbus-daemon", "status-notifier-watcher", "gtk-sni-tray-standalone", "unshare"]
@@ -125,41 +126,6 @@ def answer_kind(message):
         body = message.body
         return ("error", message.header.fields.get(HeaderFields.error_name), body[0] if body else "")
     return ("return", message.body)
-
-
-class MenuProbe(threading.Thread):
-    """Asks the tray's menu for its layout four times a second on a connection of its own, as a panel
-    does while a menu is open; keeps the slowest answer and every failure."""
-
-    def __init__(self, address, item):
-        super().__init__(name="menu-probe", daemon=True)
-        self.bus = Bus(address)
-        self.item = item
-        self.slowest = 0.0
-        self.unanswered = []
-        self.stopping = threading.Event()
-
-    def run(self):
-        while not self.stopping.wait(0.25):
-            asked = time.monotonic()
-            try:
-                self.bus.call(self.item.name, self.item.menu, MENU_INTERFACE, "GetLayout", "iias", 0, -1, [],
-                              timeout=10)
-            except Exception as error:  # noqa: BLE001 - a menu that does not answer is the finding
-                self.unanswered.append(str(error))
-            self.slowest = max(self.slowest, time.monotonic() - asked)
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *_exc):
-        self.stopping.set()
-        self.join(15)
-        self.bus.close()
-
-    def verdict(self):
-        return not self.unanswered and self.slowest < ANSWER_LIMIT
 
 
 class Impostor(threading.Thread):
@@ -363,7 +329,7 @@ class FloodRun:
                               f"{len(refused)} other errors)", len(answers) == count and not refused,
                               "; ".join(map(str, refused[:3])))
             self.checks.check(f"meanwhile the menu answers within {ANSWER_LIMIT:g} s (slowest "
-                              f"{probe.slowest * 1000:.0f} ms)", probe.verdict(), "; ".join(probe.unanswered[:3]))
+                              f"{probe.slowest * 1000:.0f} ms)", probe.answered_within(ANSWER_LIMIT), "; ".join(probe.unanswered[:3]))
             self.checks.check("the tray still runs", self.app.poll() is None)
 
     def activate_flood(self):
@@ -384,7 +350,7 @@ class FloodRun:
                           1 <= len(separate) <= NOTIFICATIONS_AT_MOST)
         self.checks.check(f"every Activate is answered ({len(answers)})", len(answers) == count)
         self.checks.check(f"meanwhile the menu answers within {ANSWER_LIMIT:g} s (slowest "
-                          f"{probe.slowest * 1000:.0f} ms)", probe.verdict(), "; ".join(probe.unanswered[:3]))
+                          f"{probe.slowest * 1000:.0f} ms)", probe.answered_within(ANSWER_LIMIT), "; ".join(probe.unanswered[:3]))
 
     def huge_action_name(self):
         """An unknown action name of 30 MB is refused in a short reply, and the tray goes on answering."""

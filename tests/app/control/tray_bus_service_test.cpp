@@ -1,9 +1,11 @@
 #include "control/remote_tray.h"
 #include "control/tray_bus_service.h"
 #include "fake_desktop.h"
+#include "fake_duties.h"
 #include "menu_rows.h"
 #include "private_bus.h"
 #include "qt_printers.h"
+#include "recording_tool.h"
 #include "state/instance_lock.h"
 #include "status_records.h"
 #include "test_files.h"
@@ -25,30 +27,13 @@ namespace {
 
 using Action = ActionRequest::Action;
 
-// The agent tool records each call; with HOME/hold it waits for HOME/release, with HOME/fail-ARGUMENT it fails.
-const QByteArray kTool = R"(#!/bin/sh
-home=$(dirname "$0")/..
-echo "$*" >> "$home/calls"
-if [ -e "$home/hold" ]; then while [ ! -e "$home/release" ]; do sleep 0.02; done; fi
-if [ -e "$home/fail-$1" ]; then echo "error: $1 refused"; exit 1; fi
-exit 0
-)";
-
-struct Duties : TrayDuties {
-    void toggleAtLogin() override {}
-    void toggleNotify() override {}
-    void showStatus() override { ++shown; }
-    void quit() override {}
-    int shown = 0;
-};
-
 // The real gate of a tray whose menu shows a state the test sets, over an agent home with a recording tool.
 class TrayBusServiceTest : public testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_bus.running());
-        writeFile(m_home + u"/bin/kivo"_s, kTool, 0755);
+        writeFile(m_home + u"/bin/kivo"_s, kRecordingTool, 0755);
         writeFile(m_home + u"/host"_s, "");
         writeStatusFile(m_home, StatusRecord{}.json());
         m_model = std::make_unique<Service>(ServiceSetup{.home = m_home, .desktop = &m_desktop,
@@ -102,7 +87,7 @@ protected:
     FakeDesktop m_desktop;
     std::chrono::milliseconds m_now{1'000'000};
     ActionLedger m_ledger{std::nullopt, m_home, [this] { return m_now; }};
-    Duties m_duties;
+    FakeDuties m_duties;
     TrayState m_tray = waitingState(2);
     std::unique_ptr<Service> m_model;
     std::unique_ptr<ActionGate> m_gate;

@@ -1,6 +1,8 @@
 #include "fake_desktop.h"
+#include "fake_duties.h"
 #include "menu_rows.h"
 #include "qt_printers.h"
+#include "recording_tool.h"
 #include "state/action_gate.h"
 #include "status_records.h"
 #include "test_files.h"
@@ -22,34 +24,11 @@ ActionRequest asked(Action action, qint64 session = 0)
     return {.action = action, .session = session};
 }
 
-// What only a tray does, counted.
-struct FakeDuties : TrayDuties {
-    void toggleAtLogin() override { ++atLogin; }
-    void toggleNotify() override { ++notify; }
-    void showStatus() override { ++shown; }
-    void quit() override { quitAfter = told; }
-    int atLogin = 0;
-    int notify = 0;
-    int shown = 0;
-    std::optional<size_t> quitAfter;  // how many outcomes had been told when quit was asked for
-    size_t told = 0;
-};
-
-// The agent tool records each call in HOME/calls; with HOME/hold it waits for HOME/release before it ends, so that
-// a run can be caught under way, and with HOME/fail-ARGUMENT it fails with a line of its own.
-const QByteArray kTool = R"(#!/bin/sh
-home=$(dirname "$0")/..
-echo "$*" >> "$home/calls"
-if [ -e "$home/hold" ]; then while [ ! -e "$home/release" ]; do sleep 0.02; done; fi
-if [ -e "$home/fail-$1" ]; then echo "error: $1 refused"; exit 1; fi
-exit 0
-)";
-
 class ActionGateTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        writeFile(m_home + u"/bin/kivo"_s, kTool, 0755);
+        writeFile(m_home + u"/bin/kivo"_s, kRecordingTool, 0755);
         writeFile(m_home + u"/host"_s, "");
         writeStatusFile(m_home, StatusRecord{}.json());
         m_model = std::make_unique<Service>(ServiceSetup{.home = m_home, .desktop = &m_desktop,
