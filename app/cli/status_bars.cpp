@@ -11,10 +11,6 @@ namespace {
 constexpr size_t kTooltipSessions = 5;
 // How many characters of an action's progress line a bar shows beside the state: a bar has room for a few words.
 constexpr qsizetype kBarLineCharacters = 40;
-// How many UTF-16 units one text from outside may fill, whatever it holds: a character may carry any number of
-// combining marks, and i3blocks 1.4 cuts a text after 1 KiB, even inside a character.
-constexpr qsizetype kBarLineUnits = 4 * kBarLineCharacters;
-constexpr qsizetype kTooltipLineUnits = 4 * texts::kLineCharacters;
 
 // The Tango colours that the README's waybar style uses too.
 const QString kGreen = u"#8ae234"_s;
@@ -47,22 +43,11 @@ QString stateColor(const Reach& state)
     return {};
 }
 
-// At most `units` UTF-16 units of `text`, never half a surrogate pair, ending in "…" when cut.
-QString withinUnits(const QString& text, qsizetype units)
-{
-    if (text.size() <= units)
-        return text;
-    qsizetype cut = units - 1;
-    if (cut > 0 && QChar::isHighSurrogate(text[cut - 1].unicode()))
-        --cut;
-    return text.left(cut) + u'\u2026';
-}
-
 // A line from outside as a bar shows it beside the state: fit to stand among ours, and short in characters and
-// in size alike.
+// in size alike (i3blocks 1.4 cuts a text after 1 KiB, even inside a character).
 QString barText(const QString& text)
 {
-    return texts::fromOutside(withinUnits(text, kBarLineUnits), kBarLineCharacters);
+    return texts::fromOutside(text, kBarLineCharacters);
 }
 
 // Waybar reads text and tooltip as Pango markup, in which an unescaped "&" or "<" makes it show nothing.
@@ -91,8 +76,6 @@ QStringList tooltipLines(const TrayState& tray)
         lines += u"Kivo %1 is available"_s.arg(texts::fromOutside(*update, texts::kVersionCharacters));
     if (const std::optional<BarUpdate>& bar = tray.barUpdate)
         lines += u"Kivo Bar %1 is available"_s.arg(texts::fromOutside(bar->version, texts::kVersionCharacters));
-    for (QString& line : lines)
-        line = withinUnits(line, kTooltipLineUnits);
     return lines;
 }
 

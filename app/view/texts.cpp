@@ -78,15 +78,25 @@ QString failureSummary(const Intent& intent)
 
 std::optional<qsizetype> cutPosition(const QString& text, qsizetype count)
 {
-    // A cut never splits a combined or multi-unit character.
     if (text.size() <= count)
         return std::nullopt;
+    // A cut never splits a combined or multi-unit character, unless characters so long that `count` of them would
+    // outgrow kUnitsPerCharacter units each: one character may carry any number of combining marks.
+    const qsizetype units = kUnitsPerCharacter * count;
+    const auto withinUnits = [&text, units]() -> std::optional<qsizetype> {
+        if (text.size() <= units)
+            return std::nullopt;
+        return QChar::isLowSurrogate(text[units].unicode()) ? units - 1 : units;
+    };
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
     for (qsizetype seen = 0; seen < count; ++seen) {
-        if (boundaries.toNextBoundary() < 0)
-            return std::nullopt;
+        const qsizetype next = boundaries.toNextBoundary();
+        if (next < 0)
+            return withinUnits();
+        if (next > units)
+            return withinUnits();
     }
-    return boundaries.position() < text.size() ? std::optional(boundaries.position()) : std::nullopt;
+    return boundaries.position() < text.size() ? std::optional(boundaries.position()) : withinUnits();
 }
 
 QString shortened(const QString& text, qsizetype count)

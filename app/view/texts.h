@@ -22,6 +22,9 @@ inline constexpr qsizetype kAgentCharacters = 40;
 inline constexpr qsizetype kPlaceCharacters = 60;
 /// How many characters of a version the menu shows.
 inline constexpr qsizetype kVersionCharacters = 64;
+/// How many UTF-16 units each character of a text from outside may take on average before the text is cut, whatever
+/// it holds: so that a count of characters bounds its size too.
+inline constexpr qsizetype kUnitsPerCharacter = 4;
 
 /// How reachable this computer is, in words: the menu's first row and the notifications' title.
 QString headline(const Reach& state);
@@ -41,7 +44,8 @@ QString waitingCount(size_t count);
 /// What failed, for a run of the agent tool that `intent` started: named by what the user asked for.
 QString failureSummary(const Intent& intent);
 
-/// At most `count` user-perceived characters of `text`; a longer text is cut there and ends in "…".
+/// At most `count` user-perceived characters of `text`, and at most kUnitsPerCharacter UTF-16 units for each; a longer
+/// text is cut there and ends in "…".
 QString shortened(const QString& text, qsizetype count);
 
 /// A text from outside (the agent's files, a release manifest) fit to stand among ours: control characters
@@ -53,7 +57,8 @@ QString fromOutside(const QString& text);
 /// fromOutside(text), shortened to at most `count` user-perceived characters.
 QString fromOutside(const QString& text, qsizetype count);
 
-/// Where the first `count` user-perceived characters of `text` end; empty when the text is not longer.
+/// Where the first `count` user-perceived characters of `text` end, or earlier where they would take more than
+/// kUnitsPerCharacter UTF-16 units each; empty when the text is not longer.
 std::optional<qsizetype> cutPosition(const QString& text, qsizetype count);
 
 }  // namespace texts

@@ -209,15 +209,18 @@ TEST(MenuContent, BoundsTextsFromOutsideAndKeepsThemFromActingOnTheRow)
     tray.agentVersion = QString(100'000, u'9');
     tray.message = u"error:\u0000 \u001b[2J"_s + huge;
     tray.updateAvailable = u"99.0.0-\u202Eevil\u202C"_s;
+    // One character that carries countless combining marks is one character, but no small text.
+    const QString marked = u'a' + QString(100'000, QChar(0x0301));
     tray.needsYou = {entry(huge, huge, huge), entry(u"a\u0000b"_s, u"x"_s), entry(u"a\u0000c"_s, u"x"_s),
-                     entry(u"\u202Ecoder"_s, u"repo"_s, u"detail"_s)};
+                     entry(u"\u202Ecoder"_s, u"repo"_s, u"detail"_s), entry(marked, marked, marked)};
+    tray.busy = marked;
     const std::vector<MenuRow> rows = rowsOf(tray);
     const auto actsOnText = [](QChar c) {
         const char16_t u = c.unicode();
         return u < 0x20 || (u >= 0x7f && u < 0xa0) || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
     };
     for (const MenuRow& r : rows) {
-        EXPECT_LE(r.label.size(), 2 * texts::kLineCharacters) << r.id.toStdString();
+        EXPECT_LE(r.label.size(), texts::kUnitsPerCharacter * texts::kLineCharacters + 8) << r.id.toStdString();
         EXPECT_TRUE(std::none_of(r.label.begin(), r.label.end(), actsOnText)) << r.id.toStdString();
     }
     const std::vector<QString> lines = shown(rows);
@@ -225,7 +228,7 @@ TEST(MenuContent, BoundsTextsFromOutsideAndKeepsThemFromActingOnTheRow)
     EXPECT_TRUE(has(u"button:a\uFFFDb \u00b7 x"_s)) << "a NUL neither cuts a label short";
     EXPECT_TRUE(has(u"button:a\uFFFDc \u00b7 x"_s)) << "nor makes two sessions read alike";
     EXPECT_TRUE(has(u"button:coder \u00b7 repo \u2014 detail"_s)) << "no mark turns our own separators around";
-    EXPECT_TRUE(has(u"button:Update to Kivo 99.0.0-evil"_s));
+    EXPECT_TRUE(has(u"button:Update to Kivo 99.0.0-evil (disabled)"_s)) << "disabled while a run is under way";
     EXPECT_TRUE(has(u"text:1 device connected \u00b7 Kivo "_s + QString(64, u'9') + u'\u2026'));
     EXPECT_TRUE(has(u"button:"_s + QString(40, u'a') + u"\u2026 \u00b7 "_s + QString(60, u'a') + u"\u2026 \u2014 "_s
                     + QString(60, u'a')));
