@@ -3,6 +3,7 @@
 #include "platform/notifier.h"
 #include "service/status.h"
 #include "service/steps.h"
+#include "view/current_desktop.h"
 #include "view/menu_row.h"
 #include "view/tray_state.h"
 
@@ -56,8 +57,14 @@ public:
     /// A row needed a terminal and none was found.
     void onTerminalMissing();
 
-    /// No panel has shown the tray for a while.
-    void onTrayMissing();
+    /// No panel has shown the tray for a while on `desktop`: says so, with how that desktop gets a tray.
+    void onTrayMissing(CurrentDesktop desktop);
+
+    /// A panel shows the tray: takes back what onTrayMissing said, if it still shows.
+    void onTrayShown();
+
+    /// How the user of `desktop` gets a tray, in a sentence or two.
+    static QString trayAdvice(CurrentDesktop desktop);
 
     /// Shows the state in place of the last one shown, with buttons for the menu's `rows` that fit it.
     void showStatus(const TrayState& tray, const std::vector<MenuRow>& rows);
@@ -75,4 +82,5 @@ private:
     QHash<NeedsYou, Notifier::Id> m_sessionNotes;
     std::vector<std::pair<std::vector<NeedsYou>, Notifier::Id>> m_groupNotes;  // "N more", with whom they count
     Notifier::Id m_statusNote = 0;
+    Notifier::Id m_trayNote = 0;  // the missing tray's, until a tray shows
 };

@@ -106,9 +106,14 @@ std::vector<MenuRow> TrayController::rows() const
     return MenuContent::rows(currentState());
 }
 
-void TrayController::trayMissing()
+void TrayController::trayMissing(CurrentDesktop desktop)
 {
-    m_alerts.onTrayMissing();
+    m_alerts.onTrayMissing(desktop);
+}
+
+void TrayController::trayShown()
+{
+    m_alerts.onTrayShown();
 }
 
 void TrayController::perform(const Intent& intent, const IntentDone& done)

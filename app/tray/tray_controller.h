@@ -47,8 +47,11 @@ public:
     /// The menu's rows as they would show now, for deciding what applies.
     std::vector<MenuRow> rows() const;
 
-    /// No panel has shown the tray for a while: tells the user, if they want to be told.
-    void trayMissing();
+    /// No panel has shown the tray for a while on `desktop`: tells the user, if they want to be told.
+    void trayMissing(CurrentDesktop desktop);
+
+    /// A panel shows the tray (again): takes back what trayMissing told.
+    void trayShown();
 
 private:
     void start();
