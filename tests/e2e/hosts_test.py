@@ -2,8 +2,8 @@
 """Runs the real kivobar on a desktop people run (XFCE, LXQt, ...) and meets it as a user does, from the
 first seconds of a login to a day of use, with a known-good item (the control) beside it all along.
 
-The login: kivobar and the control start well before the panel, as autostart may have them (--late
-seconds, past the app's grace for a panel); once the panel comes, kivobar shows as the panel protocol's
+The login: kivobar and the control start well before the panel, as autostart may have them (15 s, past
+the app's grace for a panel, or --late seconds); once the panel comes, kivobar shows as the panel protocol's
 item within a second of the control, and no notice of a missing tray is left. On GNOME the shell then comes
 again, a few times (--race-runs), just as the app's grace for a panel ends, the moment it once took for
 an XEmbed-only desktop; on Plasma the panel comes after a while with kwin and kded5 alone, which gets the
@@ -345,11 +345,11 @@ class HostScenario:
         except Timeout as error:
             raise Abort(f"{self.host.name} did not come up: {error}") from error
         self.watch_bus()
-        if self.host.panel_apart_from_watcher:
+        if self.host.panel_apart_from_watcher and self.args.late is None:
             self.without_panel()
         else:
             self.start_both()
-            self.wait_late(self.args.late)
+            self.wait_late(LATE if self.args.late is None else self.args.late)
         self.panel_comes(f"the panel {self.late_text()} after the apps", lambda: self.host.start_panel(STARTUP))
         self.check_notification_server()
         self.wait_online()
@@ -796,7 +796,9 @@ def main():
     parser.add_argument("--source", required=True, help="the source folder (holds tools/stand-in-agent)")
     parser.add_argument("--host", choices=sorted(HOSTS), required=True, help="the desktop to run on")
     parser.add_argument("--shots", help="a folder for the pictures of the menu and the notification")
-    parser.add_argument("--late", type=float, default=LATE, help="how long after the apps the panel starts at login")
+    parser.add_argument("--late", type=float, help=f"how long after the apps the panel starts at login: by default "
+                        f"{LATE:g} s, and on a host whose watcher runs without the panel (Plasma), once the app has "
+                        "said that no tray is there")
     parser.add_argument("--race-runs", type=int, default=RACE_RUNS,
                         help="how often GNOME's shell comes as the app's grace for a panel ends")
     args = parser.parse_args()
