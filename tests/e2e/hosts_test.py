@@ -7,9 +7,9 @@ the app's grace for a panel, or --late seconds); once the panel comes, kivobar s
 item within a second of the control, and no notice of a missing tray is left. On GNOME the shell then comes
 again, a few times (--race-runs), just as the app's grace for a panel ends, the moment it once took for
 an XEmbed-only desktop; on Plasma the panel comes after a while with kwin and kded5 alone, which gets the
-notice, worded for Plasma.
+notice, worded for Plasma (unless --late is given).
 
-Then, as before: its icon on screen and how it stands out from the panel, the menu opened with the pointer
+Then its icon on screen and how it stands out from the panel, the menu opened with the pointer
 and timed against the control, a row picked with the keyboard, attention, the tooltip and a notification
 of the host's own server.
 
