@@ -691,7 +691,8 @@ class HostScenario:
                           rows[:1] == [ONLINE] and all(label in rows for label in WAYLAND_ROWS))
         self.contrast()
         if self.place.glyph is not None:
-            self.save_shot(self.place.picture.crop(self.place.glyph.grown(24)), "-icon")
+            # The panel's band, as the compositor's screenshot gave it.
+            self.save_shot(self.place.picture, "-panel")
         answers = Monitor(self.session.bus_address, [f"type='method_return',destination='{name}'"
                                                      for name in sorted(self.our_bus_names)])
         self.session.on_close.append(answers.stop)
