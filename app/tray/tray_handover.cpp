@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
