@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <utility>
+
+/// Environment variables (name, value) a program is started with.
+using LoginVariables = QList<std::pair<QString, QString>>;
 
 /// The result of a change the platform may refuse; `message` is shown to the user word for word.
 struct Outcome {

@@ -8,8 +8,10 @@
 
 #include <memory>
 
-/// The login item of this user session for the app `appId`, which starts `executable` (an absolute path).
-std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& executable);
+/// The login item of this user session for the app `appId`, which starts `executable` (an absolute path) with
+/// the variables `startWith` set, apart from the items with other variables.
+std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& executable,
+                                         const LoginVariables& startWith);
 
 /// The desktop of this session, as the process environment describes it.
 std::unique_ptr<Desktop> makeDesktop();

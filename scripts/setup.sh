@@ -34,6 +34,9 @@ desktops=(xfce4-panel xfwm4 xfce4-notifyd lxqt-panel lxqt-notificationd lxqt-qtp
   gnome-shell gnome-shell-extension-appindicator gjs adwaita-icon-theme librsvg2-common
   plasma-workspace plasma-desktop kwin-x11 breeze-icon-theme
   xdotool python3-gi gir1.2-ayatanaappindicator3-0.1)
+# A login as each desktop's own session manager runs it, and GNOME Shell and Plasma as the Wayland compositors
+# Debian starts by default (kded5 aborts on Wayland without Qt 5's Wayland plugin).
+sessions=(xfce4-session gnome-session xwayland kwin-wayland qtwayland5)
 # The Debian package and the checks on what it installs: dpkg-buildpackage, lintian, the metainfo,
 # desktop entry and manual page validators.
 packaging=(build-essential debhelper dpkg-dev lintian appstream man-db)
@@ -55,12 +58,12 @@ case $purpose in
     fi
     ;;
   test)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
-      "${fuzzing[@]}" "${bars_and_shells[@]}")
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${sessions[@]}"
+      "${packaging[@]}" "${fuzzing[@]}" "${bars_and_shells[@]}")
     ;;
   all)
-    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${packaging[@]}"
-      "${fuzzing[@]}" "${bars_and_shells[@]}" "${screenshot[@]}" "${timing[@]}")
+    packages+=("${private_desktop[@]}" "${unit_tests[@]}" "${more_desktops[@]}" "${desktops[@]}" "${sessions[@]}"
+      "${packaging[@]}" "${fuzzing[@]}" "${bars_and_shells[@]}" "${screenshot[@]}" "${timing[@]}")
     ;;
 esac
 

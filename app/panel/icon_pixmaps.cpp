@@ -7,7 +7,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The sizes the build draws; each image is a square of ARGB32 pixels in network byte order.
-constexpr int kSizes[] = {16, 22, 24, 32, 48};
+constexpr int kSizes[] = {16, 22, 24, 32, 44, 48, 64};
 
 }  // namespace
 

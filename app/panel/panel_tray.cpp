@@ -49,18 +49,20 @@ void PanelTray::onDisconnected()
     Q_EMIT busLost();
 }
 
+bool PanelTray::hostPresent() const
+{
+    return m_hostWatch->hostPresent();
+}
+
 void PanelTray::show(const TrayLook& look, const std::vector<MenuRow>& rows)
 {
     m_menu->show(rows);
     m_item->show(look);
 }
 
-StatusNotifierItem::IconSource iconSourceFor(QStringView currentDesktop)
+StatusNotifierItem::IconSource iconSourceFor(CurrentDesktop desktop)
 {
     // LXQt draws a symbolic icon in the colour its file has, so it gets the images with their own edge.
-    for (const QStringView desktop : currentDesktop.split(u':')) {
-        if (desktop.compare(u"LXQt", Qt::CaseInsensitive) == 0)
-            return StatusNotifierItem::IconSource::Images;
-    }
-    return StatusNotifierItem::IconSource::Named;
+    return desktop == CurrentDesktop::Lxqt ? StatusNotifierItem::IconSource::Images
+                                           : StatusNotifierItem::IconSource::Named;
 }

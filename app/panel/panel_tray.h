@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/status_notifier_item.h"
+#include "view/current_desktop.h"
 #include "view/tray_view.h"
 
 #include <QDBusConnection>
@@ -32,6 +33,9 @@ public:
 
     void show(const TrayLook& look, const std::vector<MenuRow>& rows) override;
 
+    /// True while a panel shows the item, as far as the tray has heard.
+    bool hostPresent() const;
+
     static constexpr QLatin1StringView kItemPath{"/StatusNotifierItem"};
     static constexpr QLatin1StringView kMenuPath{"/MenuBar"};
 
@@ -52,5 +56,5 @@ private:
     QTimer m_menuAwaited;  // runs from an activation until a host starts opening the menu
 };
 
-/// How the panels of the desktop named by `currentDesktop` (XDG_CURRENT_DESKTOP, ":"-separated) want the icon.
-StatusNotifierItem::IconSource iconSourceFor(QStringView currentDesktop);
+/// How the panels of `desktop` want the icon.
+StatusNotifierItem::IconSource iconSourceFor(CurrentDesktop desktop);

@@ -3,7 +3,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QTimer>
@@ -12,13 +11,23 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kWatcherService = u"org.kde.StatusNotifierWatcher"_s;
 const QString kWatcherPath = u"/StatusNotifierWatcher"_s;
 const QString kWatcherInterface = u"org.kde.StatusNotifierWatcher"_s;
+
+// Plasma runs the watcher in its daemon kded5, apart from the panel, and that watcher says a host is
+// registered whether or not a panel runs. Hosts that register with a watcher own a name of this prefix.
+const QString kPlasmaDaemon = u"org.kde.kded5"_s;
+const QString kHostNamePrefix = u"org.kde.StatusNotifierHost-"_s;
 
 // A watcher that has just taken its name may not serve its object yet; it is asked again this often.
 constexpr int kRegisterAttempts = 20;
 constexpr int kRegisterRetryMs = 250;
+
+QDBusMessage busDriverCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                          u"org.freedesktop.DBus"_s, method);
+}
 
 }  // namespace
 
@@ -29,7 +38,8 @@ TrayHostWatch::TrayHostWatch(QDBusConnection bus, QString item, QObject* parent)
 
 void TrayHostWatch::start()
 {
-    m_watcherWatch = new QDBusServiceWatcher(kWatcherService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    m_watcherWatch =
+        new QDBusServiceWatcher(kWatcherService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcherWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) { onWatcherOwnerChanged(owner); });
     for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
@@ -43,10 +53,23 @@ void TrayHostWatch::start()
 void TrayHostWatch::onWatcherOwnerChanged(const QString& owner)
 {
     ++m_generation;
+    m_watcherOwner = owner;
     m_registered = false;
     setHostPresent(false);
     if (!owner.isEmpty())
         registerItem(kRegisterAttempts);
+}
+
+void TrayHostWatch::ask(QDBusMessage call, std::function<void(const QDBusMessage& reply)> answered)
+{
+    call.setAutoStartService(false);
+    auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, answered = std::move(answered), generation = m_generation](QDBusPendingCallWatcher* done) {
+        done->deleteLater();
+        if (generation == m_generation)
+            answered(done->reply());
+    });
 }
 
 void TrayHostWatch::registerItem(int attemptsLeft)
@@ -54,14 +77,8 @@ void TrayHostWatch::registerItem(int attemptsLeft)
     QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherInterface,
                                                        u"RegisterStatusNotifierItem"_s);
     call << m_item;
-    call.setAutoStartService(false);
-    auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this,
-            [this, attemptsLeft, generation = m_generation](QDBusPendingCallWatcher* answered) {
-        answered->deleteLater();
-        if (generation != m_generation)
-            return;
-        if (!answered->isError()) {
+    ask(call, [this, attemptsLeft, generation = m_generation](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ErrorMessage) {
             m_registered = true;
             askForHost();
         } else if (attemptsLeft > 1) {
@@ -77,18 +94,35 @@ void TrayHostWatch::askForHost()
 {
     if (!m_registered)
         return;
+    // Only the latest question's answer counts: an earlier one may come later and be out of date.
+    const auto settle = [this, question = ++m_question](bool present) {
+        if (question == m_question)
+            setHostPresent(present);
+    };
     QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath,
                                                        u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
     call << kWatcherInterface << u"IsStatusNotifierHostRegistered"_s;
-    call.setAutoStartService(false);
-    auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this,
-            [this, generation = m_generation](QDBusPendingCallWatcher* answered) {
-        answered->deleteLater();
-        if (generation != m_generation)
+    ask(call, [this, settle](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage
+            || !reply.arguments().value(0).value<QDBusVariant>().variant().toBool()) {
+            settle(false);
             return;
-        const QDBusPendingReply<QDBusVariant> reply = *answered;
-        setHostPresent(reply.isValid() && reply.value().variant().toBool());
+        }
+        // Where the watcher is a panel's own, its word is the panel's. Where it is Plasma's daemon's, only a
+        // host's own name on the bus says that a panel is there.
+        QDBusMessage daemon = busDriverCall(u"GetNameOwner"_s);
+        daemon << kPlasmaDaemon;
+        ask(daemon, [this, settle](const QDBusMessage& owner) {
+            if (owner.type() != QDBusMessage::ReplyMessage || owner.arguments().value(0).toString() != m_watcherOwner) {
+                settle(true);
+                return;
+            }
+            ask(busDriverCall(u"ListNames"_s), [settle](const QDBusMessage& listed) {
+                const QStringList names = listed.arguments().value(0).toStringList();
+                settle(std::any_of(names.begin(), names.end(),
+                                   [](const QString& name) { return name.startsWith(kHostNamePrefix); }));
+            });
+        });
     });
 }
 

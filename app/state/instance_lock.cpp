@@ -7,6 +7,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -30,6 +32,34 @@ namespace {
 QByteArray lockName(const QString& agentHome)
 {
     return QFile::encodeName(u"kivobar-"_s + agentHomeKey(agentHome) + u".lock"_s);
+}
+
+// Another descriptor of this process for the same file as `fd` (`info`) whose open file holds the lock, and
+// which came through exec: the tray program this process was before let it through. Our own descriptors are
+// all close-on-exec, so a second lock of this process never takes the first one's. It is kept from the
+// programs we start from now on. -1 for none.
+int inheritedHolder(int fd, const struct stat& info)
+{
+    const int saved = errno;
+    int found = -1;
+    if (DIR* descriptors = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(descriptors)) {
+            const int other = std::atoi(entry->d_name);
+            struct stat same {};
+            if (other <= 2 || other == fd || other == ::dirfd(descriptors) || (::fcntl(other, F_GETFD) & FD_CLOEXEC) != 0
+                || ::fstat(other, &same) != 0 || same.st_dev != info.st_dev || same.st_ino != info.st_ino)
+                continue;
+            // Taking a lock that one's own open file holds already succeeds; another's still fails.
+            if (::flock(other, LOCK_EX | LOCK_NB) == 0) {
+                ::fcntl(other, F_SETFD, FD_CLOEXEC);
+                found = other;
+                break;
+            }
+        }
+        ::closedir(descriptors);
+    }
+    errno = saved;
+    return found;
 }
 
 // The process holding a whole-file lock on the file with this device and inode, in /proc/locks's lines:
@@ -83,6 +113,11 @@ InstanceLock::InstanceLock(const std::optional<ScriptDirectory>& directory, cons
         return;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (const int inherited = inheritedHolder(fd, info); inherited >= 0) {
+            ::close(fd);
+            m_fd = inherited;
+            return;
+        }
         m_heldElsewhere = errno == EWOULDBLOCK;
         ::close(fd);
         return;
@@ -90,10 +125,10 @@ InstanceLock::InstanceLock(const std::optional<ScriptDirectory>& directory, cons
     m_fd = fd;
 }
 
-void InstanceLock::keepAcrossExec()
+void InstanceLock::keepAcrossExec(bool keep)
 {
     if (m_fd >= 0)
-        ::fcntl(m_fd, F_SETFD, 0);
+        ::fcntl(m_fd, F_SETFD, keep ? 0 : FD_CLOEXEC);
 }
 
 InstanceLock::~InstanceLock()

@@ -11,7 +11,8 @@
 class InstanceLock {
 public:
     /// Tries to take the lock for `agentHome` in `directory`, keyed on the home's identity, so that every
-    /// spelling of one home takes the same lock. Without a directory, no lock is taken.
+    /// spelling of one home takes the same lock; a lock this process inherited from the tray program it was
+    /// before is its own. Without a directory, no lock is taken.
     InstanceLock(const std::optional<ScriptDirectory>& directory, const QString& agentHome);
     /// Lets the lock go.
     ~InstanceLock();
@@ -24,8 +25,9 @@ public:
     /// True when another process holds the lock.
     bool heldElsewhere() const { return m_heldElsewhere; }
 
-    /// Lets the program this process is about to become inherit the lock, so that it is never free between.
-    void keepAcrossExec();
+    /// Lets the program this process is about to become inherit the lock (`keep`), so that it is never free
+    /// between, or keeps it from the programs it starts again, once that failed.
+    void keepAcrossExec(bool keep);
 
     /// Where the locks of the user `uid` go, judged through the open folder as terminal scripts' folders
     /// are: the user's runtime folder under `runtimeRoot` (/run/user/UID) when it is the user's alone, else a

@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -119,12 +121,40 @@ void Alerts::onTerminalMissing()
           .body = tr("Install a terminal such as GNOME Terminal or xterm, or set TERMINAL to the one you use.")});
 }
 
-void Alerts::onTrayMissing()
+void Alerts::onTrayMissing(CurrentDesktop desktop)
 {
-    show({.summary = tr("No system tray is running"),
-          .body = tr("Kivo Bar shows its icon as soon as one starts. On GNOME, install the package "
-                     "gnome-shell-extension-appindicator and enable it. Meanwhile, sessions that need you "
-                     "are announced here.")});
+    if (!m_enabled || m_trayNote != 0)
+        return;
+    m_trayNote = m_notifier.notify({.summary = tr("No system tray is running"),
+                                    .body = trayAdvice(desktop) + u' '
+                                        + tr("Kivo Bar shows its icon as soon as one starts. Meanwhile, sessions "
+                                             "that need you are announced here.")},
+                                   {});
+}
+
+void Alerts::onTrayShown()
+{
+    // Once the icon shows, the notice is wrong: it goes, also when the user turned notifications off since.
+    if (m_trayNote != 0)
+        m_notifier.close(std::exchange(m_trayNote, 0));
+}
+
+QString Alerts::trayAdvice(CurrentDesktop desktop)
+{
+    switch (desktop) {
+    case CurrentDesktop::Gnome:
+        return tr("GNOME shows tray icons with an extension: install the package "
+                  "gnome-shell-extension-appindicator, then enable Ubuntu AppIndicators in Extensions.");
+    case CurrentDesktop::Kde:
+        return tr("Add the System Tray to a panel: right-click the panel, then Add Widgets.");
+    case CurrentDesktop::Xfce:
+        return tr("Add the Status Tray plugin to a panel: right-click the panel, then Panel, Add New Items.");
+    case CurrentDesktop::Lxqt:
+        return tr("Add the Status Notifier plugin to the panel: right-click the panel, then Manage Widgets.");
+    case CurrentDesktop::Other:
+        break;
+    }
+    return tr("Start a panel with a system tray that shows StatusNotifier items.");
 }
 
 void Alerts::onUnreachable(const QString& why)

@@ -2,6 +2,7 @@
 
 #include "platform/notifier.h"
 #include "service/status.h"
+#include "view/current_desktop.h"
 #include "view/menu_row.h"
 #include "view/tray_state.h"
 
@@ -55,8 +56,14 @@ public:
     /// A row needed a terminal and none was found.
     void onTerminalMissing();
 
-    /// No panel has shown the tray for a while.
-    void onTrayMissing();
+    /// No panel has shown the tray for a while on `desktop`: says so, with how that desktop gets a tray.
+    void onTrayMissing(CurrentDesktop desktop);
+
+    /// A panel shows the tray: takes back what onTrayMissing said, if it still shows.
+    void onTrayShown();
+
+    /// How the user of `desktop` gets a tray, in a sentence or two.
+    static QString trayAdvice(CurrentDesktop desktop);
 
     /// Launchers and scripts cannot reach the tray on the bus; `why` says so in a sentence.
     void onUnreachable(const QString& why);
@@ -77,4 +84,5 @@ private:
     QHash<NeedsYou, Notifier::Id> m_sessionNotes;
     std::vector<std::pair<std::vector<NeedsYou>, Notifier::Id>> m_groupNotes;  // "N more", with whom they count
     Notifier::Id m_statusNote = 0;
+    Notifier::Id m_trayNote = 0;  // the missing tray's, until a tray shows
 };

@@ -101,9 +101,14 @@ TrayState TrayController::currentState() const
     return readTrayState(*m_service, {.atLogin = m_atLogin->value(), .notify = m_notify});
 }
 
-void TrayController::trayMissing()
+void TrayController::trayMissing(CurrentDesktop desktop)
 {
-    m_alerts.onTrayMissing();
+    m_alerts.onTrayMissing(desktop);
+}
+
+void TrayController::trayShown()
+{
+    m_alerts.onTrayShown();
 }
 
 void TrayController::unreachable(const QString& why)

@@ -45,8 +45,11 @@ public:
     /// scripts on the bus. Made with the model.
     ActionGate& gate();
 
-    /// No panel has shown the tray for a while: tells the user, if they want to be told.
-    void trayMissing();
+    /// No panel has shown the tray for a while on `desktop`: tells the user, if they want to be told.
+    void trayMissing(CurrentDesktop desktop);
+
+    /// A panel shows the tray (again): takes back what trayMissing told.
+    void trayShown();
 
     /// Launchers and scripts cannot reach this tray on the bus, for the reason given: tells the user once.
     void unreachable(const QString& why);

@@ -8,7 +8,9 @@
 #include "service/agent_home.h"
 #include "state/instance_lock.h"
 #include "tray/missing_tray_watch.h"
+#include "tray/tray_handover.h"
 #include "tray/tray_process.h"
+#include "view/current_desktop.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -31,13 +33,6 @@ namespace {
 void say(const QString& line)
 {
     std::fprintf(stderr, "kivobar: %s\n", qPrintable(line));
-}
-
-// Only an X11 session can have a tray of the older XEmbed kind; on Wayland there never is one.
-bool isX11Session()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariable("XDG_SESSION_TYPE") != u"wayland"_s;
 }
 
 // Asks the widget tray program whether an XEmbed tray is there; `answer` runs on the event loop.
@@ -96,10 +91,10 @@ void rejoinOrQuit(char** argv)
     QCoreApplication::exit(1);
 }
 
-void sayNoTray()
+void sayNoTray(CurrentDesktop desktop)
 {
-    say(u"no system tray is running, so the icon cannot be shown yet; it appears as soon as one starts. "
-        "On GNOME, install the Debian package gnome-shell-extension-appindicator, then enable it in Extensions."_s);
+    say(u"no system tray is running, so the icon cannot be shown yet; it appears as soon as one starts. "_s
+        + Alerts::trayAdvice(desktop));
 }
 
 // Says that a tray runs for the home, and has it show the state: started again from a launcher, most
@@ -157,40 +152,39 @@ int main(int argc, char** argv)
         if (claimed.isValid() && claimed.value() != QDBusConnectionInterface::ServiceRegistered)
             return alreadyRunning(home);
     }
-    PanelTray tray(bus, TrayProcess::iconThemePath(), iconSourceFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
+    const CurrentDesktop desktop = currentDesktop(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+    PanelTray tray(bus, TrayProcess::iconThemePath(), iconSourceFor(desktop));
     if (const std::optional<QString> refusal = tray.start()) {
         say(u"cannot show the tray on the session bus: %1"_s.arg(*refusal));
         return 1;
     }
     // A tray whose session has ended has nobody to show anything to, and must not hold the instance lock.
     QObject::connect(&tray, &PanelTray::busLost, &application, [argv] { rejoinOrQuit(argv); });
-    MissingTrayWatch missingTray;
+    MissingTrayWatch missingTray(sessionBusAge(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                               qEnvironmentVariable("XDG_RUNTIME_DIR"), std::chrono::system_clock::now()));
     QObject::connect(&tray, &PanelTray::hostPresenceChanged, &missingTray, &MissingTrayWatch::setHostPresent);
     TrayProcess app(tray, home);
-
-    const auto noTray = [&app] {
-        sayNoTray();
-        app.controller().trayMissing();
-    };
-    QObject::connect(&missingTray, &MissingTrayWatch::missing, &application,
-                     [&application, argv, noTray, &lock](bool sinceStart) {
-        // A desktop that never showed a panel of the newer kind may have an XEmbed tray: the widget tray
-        // takes over for good. Only at start, while no action of ours can be under way.
-        if (!sinceStart || !isX11Session()) {
-            noTray();
+    QObject::connect(&tray, &PanelTray::hostPresenceChanged, &application, [&app](bool present) {
+        if (present)
+            app.controller().trayShown();
+    });
+    QObject::connect(&missingTray, &MissingTrayWatch::missing, &application, [&app, desktop] {
+        sayNoTray(desktop);
+        app.controller().trayMissing(desktop);
+    });
+    QObject::connect(&missingTray, &MissingTrayWatch::unseenSinceStart, &application, [&application, &tray, &bus, &lock, argv] {
+        // Wherever a watcher runs, the panel protocol shows the item, however late its panel. Only a desktop with
+        // none may have a tray that knows XEmbed alone, and should a watcher come after all, the widget tray hands
+        // the tray back. Only at start, while no action of ours can be under way.
+        if (!TrayHandover::x11Session() || TrayHandover::watcherRunning(bus))
             return;
-        }
-        probeXEmbedTray(&application, [argv, noTray, &lock](bool found) {
-            if (!found) {
-                noTray();
+        probeXEmbedTray(&application, [&tray, &bus, &lock, argv](bool found) {
+            // Looked at again: a panel may have come while the probe ran.
+            if (!found || tray.hostPresent() || TrayHandover::watcherRunning(bus))
                 return;
-            }
-            lock.keepAcrossExec();
-            const QByteArray program = QFile::encodeName(TrayProcess::helperPath(u"kivobar-xembed"_s));
-            ::execv(program.constData(), argv);
-            say(u"cannot start the widget tray %1: %2"_s.arg(QString::fromLocal8Bit(program),
-                                                              QString::fromLocal8Bit(std::strerror(errno))));
-            noTray();
+            lock.keepAcrossExec(true);
+            say(TrayHandover::become(u"kivobar-xembed"_s, argv));
+            lock.keepAcrossExec(false);
         });
     });
     return QCoreApplication::exec();

@@ -1,6 +1,7 @@
 #include "tray/tray_process.h"
 
 #include "platform/platform.h"
+#include "service/agent_home.h"
 #include "state/user_folder.h"
 #include "view/app_identity.h"
 
@@ -38,11 +39,20 @@ QString launcherPath()
     return found.isEmpty() ? QCoreApplication::applicationFilePath() : found;
 }
 
+// What the login item starts the tray with: the agent home, unless it is the one the tray finds by itself,
+// so that the tray that starts at login is the one for the home it was picked for.
+LoginVariables loginVariables(const QString& home)
+{
+    if (agentHomeIdentity(home) == agentHomeIdentity(agentHome(std::nullopt, QDir::homePath())))
+        return {};
+    return {{u"KIVO_HOME"_s, home}};
+}
+
 }  // namespace
 
 TrayProcess::TrayProcess(TrayView& view, const QString& agentHome)
     : m_desktop(makeDesktop())
-    , m_loginItem(makeLoginItem(kAppId, launcherPath()))
+    , m_loginItem(makeLoginItem(kAppId, launcherPath(), loginVariables(agentHome)))
     , m_notifier(makeNotifier(kAppId, kAppName))
     // Fetching in a helper process keeps Qt's network stack and OpenSSL, several megabytes once a
     // single https request was made, out of the tray for good.

@@ -28,8 +28,28 @@
         <translation>Keine Systemleiste aktiv</translation>
     </message>
     <message>
-        <source>Kivo Bar shows its icon as soon as one starts. On GNOME, install the package gnome-shell-extension-appindicator and enable it. Meanwhile, sessions that need you are announced here.</source>
-        <translation>Kivo Bar zeigt sein Symbol, sobald eine startet. Unter GNOME installiere das Paket gnome-shell-extension-appindicator und aktiviere es. Bis dahin werden Sitzungen, die dich brauchen, hier gemeldet.</translation>
+        <source>Kivo Bar shows its icon as soon as one starts. Meanwhile, sessions that need you are announced here.</source>
+        <translation>Kivo Bar zeigt sein Symbol, sobald eine startet. Bis dahin werden Sitzungen, die dich brauchen, hier gemeldet.</translation>
+    </message>
+    <message>
+        <source>GNOME shows tray icons with an extension: install the package gnome-shell-extension-appindicator, then enable Ubuntu AppIndicators in Extensions.</source>
+        <translation>GNOME zeigt Symbole der Systemleiste mit einer Erweiterung: Installiere das Paket gnome-shell-extension-appindicator und aktiviere dann Ubuntu AppIndicators unter Erweiterungen.</translation>
+    </message>
+    <message>
+        <source>Add the System Tray to a panel: right-click the panel, then Add Widgets.</source>
+        <translation>Füge einer Kontrollleiste den Systemabschnitt hinzu: Rechtsklick auf die Kontrollleiste, dann Miniprogramme hinzufügen.</translation>
+    </message>
+    <message>
+        <source>Add the Status Tray plugin to a panel: right-click the panel, then Panel, Add New Items.</source>
+        <translation>Füge einer Leiste das Status-Tray-Plugin hinzu: Rechtsklick auf die Leiste, dann Leiste, Neue Elemente hinzufügen.</translation>
+    </message>
+    <message>
+        <source>Add the Status Notifier plugin to the panel: right-click the panel, then Manage Widgets.</source>
+        <translation>Füge der Leiste das Status-Notifier-Plugin hinzu: Rechtsklick auf die Leiste, dann Widgets verwalten.</translation>
+    </message>
+    <message>
+        <source>Start a panel with a system tray that shows StatusNotifier items.</source>
+        <translation>Starte eine Leiste mit einer Systemleiste, die StatusNotifier-Symbole zeigt.</translation>
     </message>
     <message>
         <source>Scripts cannot reach Kivo Bar</source>

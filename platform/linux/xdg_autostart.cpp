@@ -4,6 +4,7 @@
 #include "platform/terminal_commands.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -109,39 +110,27 @@ bool sameFile(const QString& a, const QString& b)
         && first.st_ino == second.st_ino;
 }
 
-Outcome refusal(bool on, const QString& reason)
+/// The entry's file name without ".desktop": the app id, followed for variables of its own by a digest of
+/// them, so that each set of values has its entry and the same values always find theirs.
+QString entryName(const QString& appId, const LoginVariables& startWith)
 {
-    return Outcome{false, (on ? u"Couldn't turn on Open at login: "_s : u"Couldn't turn off Open at login: "_s) + reason};
+    if (startWith.isEmpty())
+        return appId;
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    for (const auto& [name, value] : startWith) {
+        digest.addData(name.toUtf8());
+        digest.addData(QByteArrayView("=", 2));
+        digest.addData(value.toUtf8());
+        digest.addData(QByteArrayView("\0", 1));
+    }
+    return appId + u'-' + QString::fromLatin1(digest.result().toHex().left(16));
 }
 
-} // namespace
-
-QString desktopExecValue(const QString& program)
+/// `text` as a desktop entry's string value: backslashes and line breaks escaped, so it stays on its line.
+QString entryString(const QString& text)
 {
-    // The characters that oblige an argument to be quoted; inside quotes four of them need a backslash.
-    static const QString kReserved = u" \t\n\"'\\><~|&;$*?#()`"_s;
-    static const QString kEscapedInQuotes = u"\"`$\\"_s;
-
-    QString argument;
-    const bool quoted = std::any_of(program.cbegin(), program.cend(),
-                                    [](QChar c) { return kReserved.contains(c); });
-    if (quoted) {
-        argument += u'"';
-        for (const QChar c : program) {
-            if (kEscapedInQuotes.contains(c))
-                argument += u'\\';
-            argument += c;
-        }
-        argument += u'"';
-    } else {
-        argument = program;
-    }
-    argument.replace(u"%"_s, u"%%"_s);
-
-    // The desktop unescapes the value as a string before it applies the quoting rules, so every
-    // backslash written above is doubled once more, and line breaks become escapes.
     QString value;
-    for (const QChar c : std::as_const(argument)) {
+    for (const QChar c : text) {
         if (c == u'\\')
             value += u"\\\\"_s;
         else if (c == u'\n')
@@ -154,6 +143,51 @@ QString desktopExecValue(const QString& program)
             value += c;
     }
     return value;
+}
+
+/// The values after the name in the desktop's list of login items, so that entries of one app tell apart.
+QString shownVariables(const LoginVariables& startWith)
+{
+    QStringList values;
+    for (const auto& [name, value] : startWith)
+        values += value;
+    return values.isEmpty() ? QString() : u" ("_s + values.join(u", "_s) + u')';
+}
+
+Outcome refusal(bool on, const QString& reason)
+{
+    return Outcome{false, (on ? u"Couldn't turn on Open at login: "_s : u"Couldn't turn off Open at login: "_s) + reason};
+}
+
+} // namespace
+
+QString desktopExecValue(const QStringList& arguments)
+{
+    // The characters that oblige an argument to be quoted; inside quotes four of them need a backslash.
+    static const QString kReserved = u" \t\n\"'\\><~|&;$*?#()`"_s;
+    static const QString kEscapedInQuotes = u"\"`$\\"_s;
+
+    QStringList quotedArguments;
+    for (const QString& raw : arguments) {
+        QString argument;
+        const bool quoted = raw.isEmpty()
+            || std::any_of(raw.cbegin(), raw.cend(), [](QChar c) { return kReserved.contains(c); });
+        if (quoted) {
+            argument += u'"';
+            for (const QChar c : raw) {
+                if (kEscapedInQuotes.contains(c))
+                    argument += u'\\';
+                argument += c;
+            }
+            argument += u'"';
+        } else {
+            argument = raw;
+        }
+        quotedArguments += argument.replace(u"%"_s, u"%%"_s);
+    }
+    // The desktop unescapes the value as a string before it applies the quoting rules, so every
+    // backslash written above is doubled once more, and line breaks become escapes.
+    return entryString(quotedArguments.join(u' '));
 }
 
 QString autostartProgram(const QString& executable, const QString& searchPath)
@@ -169,12 +203,13 @@ QString autostartProgram(const QString& executable, const QString& searchPath)
 }
 
 XdgAutostart::XdgAutostart(const QString& appId, const QString& executable,
-                           const QProcessEnvironment& environment)
+                           const QProcessEnvironment& environment, const LoginVariables& startWith)
     : m_appId(appId)
     , m_executable(executable)
+    , m_startWith(startWith)
     , m_searchPath(environment.value(u"PATH"_s))
 {
-    const QString fileName = u"/autostart/"_s + appId + u".desktop"_s;
+    const QString fileName = u"/autostart/"_s + entryName(appId, startWith) + u".desktop"_s;
 
     QString configHome = environment.value(u"XDG_CONFIG_HOME"_s);
     if (!usableDirectory(configHome)) {
@@ -237,15 +272,24 @@ Outcome XdgAutostart::writeUserEntry(bool on)
     if (std::optional<QString> failure = makeDirectory(QFileInfo(*m_userEntry).path()))
         return refusal(on, *failure);
 
-    const QString exec = desktopExecValue(autostartProgram(m_executable, m_searchPath));
+    // Started through env, which every desktop finds, so that the variables need no shell.
+    QStringList arguments;
+    if (!m_startWith.isEmpty()) {
+        arguments += u"env"_s;
+        for (const auto& [name, value] : m_startWith)
+            arguments += name + u'=' + value;
+    }
+    arguments += autostartProgram(m_executable, m_searchPath);
+    const QString exec = desktopExecValue(arguments);
+    // Pieces put together, not filled in with arg(): a folder named "%1" stays what it is.
     QString text = u"[Desktop Entry]\n"
                    u"Type=Application\n"
-                   u"Name=Kivo Bar\n"
+                   u"Name="_s + entryString(u"Kivo Bar"_s + shownVariables(m_startWith)) + u"\n"_s
                    u"Comment=Shows whether this computer is reachable from your devices\n"
-                   u"Exec=%1\n"
-                   u"Icon=%2\n"
+                   u"Exec="_s + exec + u"\n"_s
+                   u"Icon="_s + m_appId + u"\n"_s
                    u"Terminal=false\n"
-                   u"X-GNOME-Autostart-enabled=%3\n"_s.arg(exec, m_appId, on ? u"true"_s : u"false"_s);
+                   u"X-GNOME-Autostart-enabled="_s + (on ? u"true"_s : u"false"_s) + u"\n"_s;
     if (!on)
         text += u"Hidden=true\n"_s;
 
@@ -259,7 +303,8 @@ Outcome XdgAutostart::writeUserEntry(bool on)
     return {};
 }
 
-std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& executable)
+std::unique_ptr<LoginItem> makeLoginItem(const QString& appId, const QString& executable,
+                                         const LoginVariables& startWith)
 {
-    return std::make_unique<XdgAutostart>(appId, executable, QProcessEnvironment::systemEnvironment());
+    return std::make_unique<XdgAutostart>(appId, executable, QProcessEnvironment::systemEnvironment(), startWith);
 }

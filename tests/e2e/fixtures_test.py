@@ -1,15 +1,18 @@
 #!/usr/bin/python3
 """Checks the desktop fixtures that later end-to-end tests stand on: the stand-in notification server
 answers, records and emits as a real one does, the XEmbed tray (trayer) takes and gives back the
-X tray selection, and the contrast of an icon is measured as WCAG defines it. Each starts, answers and
-stops on a private X server and session bus.
+X tray selection, the contrast of an icon is measured as WCAG defines it, an edge smeared over more pixels
+measures less sharp, and a compositor's PNG screenshot reads back as written, whatever filters it uses. Each
+starts, answers and stops on a private X server and session bus.
 
 usage: fixtures_test.py
 """
 
 import os
 import shutil
+import struct
 import sys
+import zlib
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "desktop"))
@@ -17,7 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from kivodesk.checks import Abort, Checks  # noqa: E402
 from kivodesk.notifications import INTERFACE, NAME, PATH, NotificationServer  # noqa: E402
 from kivodesk.panels import XEmbedPanel, tray_selection_owner  # noqa: E402
-from kivodesk.pixels import Image, Rect, contrast_ratio, glyph_contrast  # noqa: E402
+from kivodesk.pixels import Image, Rect, contrast_ratio, edge_sharpness, glyph_contrast, image_from_png  # noqa: E402
 from kivodesk.processes import Interrupted, ignore_signals, interrupt_on_signals  # noqa: E402
 from kivodesk.session import Session  # noqa: E402
 from kivodesk.signals import SignalRecorder  # noqa: E402
@@ -100,6 +103,54 @@ def contrast(checks):
                  and measured.ratio == contrast_ratio(glyph, panel))
 
 
+def filtered_png(image):
+    """image as an RGBA PNG whose rows use each of the five filters in turn, as an encoder may choose them."""
+    width, channels = image.width, 4
+    rows, previous = b"", bytearray(width * channels)
+    for y in range(image.height):
+        rgb = image.rgb[y * width * 3:(y + 1) * width * 3]
+        line = bytearray(b"".join(rgb[x * 3:x * 3 + 3] + bytes([255]) for x in range(width)))
+        kind, out = y % 5, bytearray(len(line))
+        for x, value in enumerate(line):
+            left = line[x - channels] if x >= channels else 0
+            up, corner = previous[x], previous[x - channels] if x >= channels else 0
+            guess = left + up - corner
+            paeth = min((abs(guess - left), 0, left), (abs(guess - up), 1, up), (abs(guess - corner), 2, corner))[2]
+            out[x] = (value - (0, left, up, (left + up) // 2, paeth)[kind]) & 0xFF
+        rows += bytes([kind]) + bytes(out)
+        previous = line
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", width, image.height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
+
+
+def pictures(checks):
+    """Sharpness of an edge, and screenshots read back."""
+    panel, glyph = (0xcf, 0xd3, 0xd4), (0x23, 0x26, 0x29)
+
+    def square(size, ramp):
+        # A dark square on the panel, its edges going from panel to glyph over ramp pixels.
+        def mix(distance):
+            share = min(1.0, max(0.0, (distance + 0.5) / ramp)) if ramp > 1 else (1.0 if distance >= 0 else 0.0)
+            return bytes(round(p + (g - p) * share) for p, g in zip(panel, glyph))
+        inset = 4
+        return Image(size, size, b"".join(mix(min(x - inset, y - inset, size - 1 - inset - x, size - 1 - inset - y))
+                                          for y in range(size) for x in range(size)))
+
+    crisp, smeared = square(24, 1), square(24, 2)
+    icon = Rect(2, 2, 20, 20)
+    sharp, soft = edge_sharpness(crisp, icon), edge_sharpness(smeared, icon)
+    checks.check(f"a crisp edge measures 1 and one smeared over two pixels about half ({sharp:.2f}, {soft:.2f})",
+                 abs(sharp - 1.0) < 0.01 and 0.35 < soft < 0.65)
+    back = image_from_png(filtered_png(smeared), (7, 9))
+    checks.check("a PNG screenshot with every row filter reads back pixel for pixel, where it was taken",
+                 back.same_pixels(smeared) and back.origin == (7, 9))
+    checks.check("and so does one of our own", image_from_png(crisp.png()).same_pixels(crisp))
+
+
 def main():
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
     if missing:
@@ -114,6 +165,7 @@ def main():
         notification_server(session, checks)
         xembed_tray(session, checks)
         contrast(checks)
+        pictures(checks)
     except (Abort, Interrupted, Exception) as error:  # noqa: BLE001 - anything unforeseen still cleans up
         checks.fail(f"the run stopped: {type(error).__name__}: {error}")
     finally:

@@ -2,13 +2,17 @@
 """A known-good tray item to compare KivoBar with on the same host: libayatana-appindicator with a GTK menu,
 as most Linux tray apps are made.
 
-usage: control_item.py    (runs until TERM; USR1 swaps its icon, so that a test can find it on screen;
-                           USR2 turns its attention state on and off)
+usage: control_item.py [--icons NAME,NAME] [--theme-path DIR]
+    (runs until TERM; USR1 swaps its two icons, so that a test can find it on screen; USR2 turns its
+    attention state on and off. --icons names the two icons, dialog-information and dialog-warning by
+    default; --theme-path is an icon theme folder the host looks in for them, as an app run from its
+    build tree names its own)
 
 It prints "ready" once its item is set up and "clicked LABEL" for each row picked, so a test can read
 what a host did with it in its log.
 """
 
+import argparse
 import signal
 import sys
 
@@ -26,9 +30,15 @@ def say(text):
 
 
 def main():
-    icons = ["dialog-information", "dialog-warning"]
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--icons", default="dialog-information,dialog-warning")
+    parser.add_argument("--theme-path")
+    args = parser.parse_args()
+    icons = args.icons.split(",")[:2]
     indicator = AyatanaAppIndicator3.Indicator.new("kivo-control-item", icons[0],
                                                     AyatanaAppIndicator3.IndicatorCategory.APPLICATION_STATUS)
+    if args.theme_path:
+        indicator.set_icon_theme_path(args.theme_path)
     indicator.set_title("Control item")
     indicator.set_attention_icon_full("dialog-error", "needs attention")
     menu = Gtk.Menu()

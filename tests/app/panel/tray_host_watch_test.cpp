@@ -99,3 +99,31 @@ TEST(TrayHostWatch, RegistersWithEachWatcherAndTrustsOnlyTheCurrentOnesAnswer)
     EXPECT_FALSE(watch.hostPresent()) << "the earlier watcher's late answer is not taken for the new one's";
     EXPECT_EQ(presence, (std::vector{true, false}));
 }
+
+// Plasma's daemon runs the watcher apart from the panel and says a host is there with no panel at all: there
+// only a host's own name on the bus counts, and it counts until it goes.
+TEST(TrayHostWatch, InPlasmasDaemonOnlyAHostOfItsOwnCounts)
+{
+    PrivateBus bus;
+    ASSERT_TRUE(bus.running()) << "dbus-daemon must be installed";
+    QDBusConnection daemon = bus.connect(u"kded"_s);
+    ASSERT_TRUE(daemon.registerService(u"org.kde.kded5"_s));
+    FakeWatcher kded(daemon, true);
+    TrayHostWatch watch(bus.connect(u"app"_s), u":the.item"_s);
+    std::vector<bool> presence;
+    QObject::connect(&watch, &TrayHostWatch::hostPresenceChanged, [&](bool present) { presence.push_back(present); });
+    watch.start();
+    ASSERT_TRUE(waitUntil([&] { return kded.asked > 0 && kded.registered.size() == 1; }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(watch.hostPresent()) << "the daemon's word alone is no panel";
+
+    QDBusConnection panel = bus.connect(u"panel"_s);
+    ASSERT_TRUE(panel.registerService(u"org.kde.StatusNotifierHost-4242"_s));
+    kded.announceHost();
+    ASSERT_TRUE(waitUntil([&] { return watch.hostPresent(); })) << "a panel registered its host";
+
+    panel.unregisterService(u"org.kde.StatusNotifierHost-4242"_s);
+    daemon.send(QDBusMessage::createSignal(u"/StatusNotifierWatcher"_s, kWatcher, u"StatusNotifierHostUnregistered"_s));
+    ASSERT_TRUE(waitUntil([&] { return !watch.hostPresent(); })) << "the panel went";
+    EXPECT_EQ(presence, (std::vector{true, false}));
+}

@@ -97,18 +97,52 @@ TEST(Alerts, SaysWhatFailedAndWhatIsMissingUnlessSilenced)
     EXPECT_EQ(notifier.shown[0].notification.summary, u"Kivo could not be paused"_s) << "a failure, not progress";
     EXPECT_EQ(notifier.shown[0].notification.body.size(), 201) << "cut as the menu cuts it";
     alerts.onTerminalMissing();
-    alerts.onTrayMissing();
+    alerts.onTrayMissing(CurrentDesktop::Gnome);
     ASSERT_EQ(notifier.shown.size(), 3u);
     EXPECT_EQ(notifier.shown[1].notification.summary, u"No terminal to open"_s);
-    EXPECT_TRUE(notifier.shown[2].notification.body.contains(u"gnome-shell-extension-appindicator"_s));
+    EXPECT_EQ(notifier.shown[2].notification.summary, u"No system tray is running"_s);
+    alerts.onTrayShown();
 
     alerts.setEnabled(false);
     alerts.onRunFailed(intent::Resume{}, u"nope"_s);
     alerts.onTerminalMissing();
-    alerts.onTrayMissing();
+    alerts.onTrayMissing(CurrentDesktop::Gnome);
     alerts.onWaiting({}, true);
     alerts.onWaiting({a}, true);
     EXPECT_EQ(notifier.shown.size(), 3u);
+}
+
+// The notice is for a desktop that has no tray: it names that desktop's way to one, says it once while the
+// tray is missing, and goes as soon as a tray shows, whatever the user has turned off since.
+TEST(Alerts, SaysOnceThatNoTrayIsRunningInTheDesktopsOwnWordsAndTakesItBackWhenOneShows)
+{
+    struct Case { CurrentDesktop desktop; const char* names; };
+    const Case cases[] = {{CurrentDesktop::Gnome, "gnome-shell-extension-appindicator"},
+                          {CurrentDesktop::Kde, "System Tray"},
+                          {CurrentDesktop::Xfce, "Status Tray"},
+                          {CurrentDesktop::Lxqt, "Status Notifier"},
+                          {CurrentDesktop::Other, "StatusNotifier"}};
+    for (const Case& c : cases) {
+        FakeNotifier notifier;
+        Alerts alerts(notifier, {});
+        alerts.onTrayShown();
+        EXPECT_TRUE(notifier.closed.empty()) << "nothing to take back yet";
+        alerts.onTrayMissing(c.desktop);
+        alerts.onTrayMissing(c.desktop);
+        ASSERT_EQ(notifier.shown.size(), 1u) << c.names << ": once while it is missing";
+        const QString body = notifier.shown[0].notification.body;
+        EXPECT_TRUE(body.contains(QLatin1StringView(c.names))) << body.toStdString();
+        EXPECT_EQ(body.contains(u"gnome"_s, Qt::CaseInsensitive), c.desktop == CurrentDesktop::Gnome) << body.toStdString();
+
+        alerts.setEnabled(false);
+        alerts.onTrayShown();
+        EXPECT_EQ(notifier.closed, std::vector<Notifier::Id>{notifier.shown[0].id}) << c.names;
+        alerts.onTrayShown();
+        EXPECT_EQ(notifier.closed.size(), 1u) << "taken back once";
+        alerts.setEnabled(true);
+        alerts.onTrayMissing(c.desktop);
+        EXPECT_EQ(notifier.shown.size(), 2u) << "missing again after a tray showed: said again";
+    }
 }
 
 TEST(Alerts, NamesAFailureByWhatTheUserAskedFor)

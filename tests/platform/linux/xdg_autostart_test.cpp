@@ -337,7 +337,49 @@ TEST(DesktopExecValue, QuotesAndEscapesAsDesktopEntriesRequire)
         {u"/opt/ünïcode/kivobar"_s, u"/opt/ünïcode/kivobar"_s},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(desktopExecValue(c.program), c.expected) << c.program.toStdString();
+        EXPECT_EQ(desktopExecValue({c.program}), c.expected) << c.program.toStdString();
+    EXPECT_EQ(desktopExecValue({u"env"_s, u"KIVO_HOME=/home/me/My Agent"_s, u"kivobar"_s}),
+              uR"(env "KIVO_HOME=/home/me/My Agent" kivobar)"_s);
+    EXPECT_EQ(desktopExecValue({u"env"_s, u"A="_s, u""_s}), uR"(env A= "")"_s) << "an empty argument stays one";
+}
+
+TEST_F(XdgAutostartTest, EachSetOfVariablesHasAnEntryOfItsOwn)
+{
+    const QString other = u"/srv/agents/%1 of\nyours"_s;  // a "%1" and a line break of its own
+    const auto withHome = [&](const QString& home) {
+        return XdgAutostart(kAppId, kExecutable, environment(), {{u"KIVO_HOME"_s, home}});
+    };
+    // An entry written before homes had entries of their own starts the plain program: it still counts
+    // for the default home.
+    writeFile(userEntry(), kEntry);
+    XdgAutostart plain = autostart();
+    XdgAutostart work = withHome(u"/srv/agents/work"_s);
+    XdgAutostart odd = withHome(other);
+    EXPECT_TRUE(plain.enabled());
+    EXPECT_FALSE(work.enabled()) << "another home's entry is not this one's";
+
+    ASSERT_TRUE(work.setEnabled(true).ok);
+    ASSERT_TRUE(odd.setEnabled(true).ok);
+    const QStringList entries = QDir(m_configHome + u"/autostart"_s).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(entries.size(), 3) << entries.join(u' ').toStdString();
+    QString workEntry;
+    for (const QString& name : entries) {
+        const QString entry = m_configHome + u"/autostart/"_s + name;
+        EXPECT_TRUE(name.startsWith(kAppId) && name.endsWith(u".desktop"_s)) << name.toStdString();
+        EXPECT_EQ(validatorComplaint(entry), QString()) << readAll(entry).toStdString();
+        if (entryLines(entry).contains("Exec=env KIVO_HOME=/srv/agents/work /opt/kivo/kivobar"))
+            workEntry = entry;
+    }
+    ASSERT_FALSE(workEntry.isEmpty());
+    EXPECT_TRUE(entryLines(workEntry).contains("Name=Kivo Bar (/srv/agents/work)"));
+    EXPECT_EQ(withHome(u"/srv/agents/work"_s).enabled(), true) << "found again by the same home";
+
+    // Off for one home leaves the others' entries alone.
+    ASSERT_TRUE(work.setEnabled(false).ok);
+    EXPECT_FALSE(QFileInfo::exists(workEntry));
+    EXPECT_TRUE(plain.enabled());
+    EXPECT_TRUE(odd.enabled());
+    EXPECT_EQ(readAll(userEntry()), kEntry);
 }
 
 TEST_F(XdgAutostartTest, TheDesktopRunsTheGivenExecutable)
@@ -349,19 +391,29 @@ TEST_F(XdgAutostartTest, TheDesktopRunsTheGivenExecutable)
         GTEST_SKIP() << "gio is not installed";
     const QString marker = path(u"ran"_s);
     const QString program = path(uR"(it's a "dir" $x & (y) \z/kivobar)"_s);
-    writeFile(program, "#!/bin/sh\nprintf '%s' \"$0\" > '" + QFile::encodeName(marker) + "'\n", 0755);
+    writeFile(program, "#!/bin/sh\nprintf '%s|%s' \"$0\" \"$KIVO_HOME\" > '" + QFile::encodeName(marker) + "'\n", 0755);
 
-    XdgAutostart item = autostart(program);
-    ASSERT_TRUE(item.setEnabled(true).ok);
-    EXPECT_EQ(validatorComplaint(userEntry()), QString()) << readAll(userEntry()).toStdString();
+    struct Case { const char* name; LoginVariables startWith; QString home; };
+    const QString home = uR"(/home/me/it's "my" $agent & \ co)"_s;
+    const Case cases[] = {{"plain", {}, u""_s}, {"with a home", {{u"KIVO_HOME"_s, home}}, home}};
+    for (const Case& c : cases) {
+        QFile::remove(marker);
+        XdgAutostart item(kAppId, program, environment(), c.startWith);
+        ASSERT_TRUE(item.setEnabled(true).ok) << c.name;
+        const QStringList entries = QDir(m_configHome + u"/autostart"_s).entryList({u"*.desktop"_s}, QDir::Files, QDir::Time);
+        ASSERT_FALSE(entries.isEmpty());
+        const QString entry = m_configHome + u"/autostart/"_s + entries.first();
+        EXPECT_EQ(validatorComplaint(entry), QString()) << readAll(entry).toStdString();
 
-    QProcess launch;
-    launch.setProcessChannelMode(QProcess::MergedChannels);
-    launch.start(gio, {u"launch"_s, userEntry()});
-    ASSERT_TRUE(launch.waitForFinished(30000));
-    ASSERT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString() << readAll(userEntry()).toStdString();
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo(marker).size() > 0; }));
-    EXPECT_EQ(QString::fromUtf8(readAll(marker)), program);
+        QProcess launch;
+        launch.setProcessChannelMode(QProcess::MergedChannels);
+        launch.start(gio, {u"launch"_s, entry});
+        ASSERT_TRUE(launch.waitForFinished(30000)) << c.name;
+        ASSERT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString() << readAll(entry).toStdString();
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo(marker).size() > 0; })) << c.name;
+        EXPECT_EQ(QString::fromUtf8(readAll(marker)), program + u'|' + c.home) << c.name;
+        ASSERT_TRUE(item.setEnabled(false).ok);
+    }
 }
 
 } // namespace

@@ -242,3 +242,74 @@ def glyph_contrast(image, icon, ring=2):
         return GlyphContrast(1.0, background, background)
     glyph = drawn[max(0, int(len(drawn) * GLYPH_SHARE) - 1)]
     return GlyphContrast(contrast_ratio(glyph, background), glyph, background)
+
+
+def edge_sharpness(image, icon):
+    """How sharp the icon's edges are, from 1 (every edge goes from panel to glyph between two neighbouring
+    pixels) down towards 0 (edges smeared over many): the neighbours' differences in luminance, each weighed
+    by itself, against the icon's full contrast with the panel. An edge spread over n pixels scores 1/n; an
+    icon drawn small and stretched to twice its size scores about half of the same icon drawn at that size."""
+    background = relative_luminance(glyph_contrast(image, icon).background)
+    area = image.crop(icon.grown(1))
+    rows = [[relative_luminance(area.pixel(x, y)) for x in range(area.rect.x, area.rect.right)]
+            for y in range(area.rect.y, area.rect.bottom)]
+    full = max((abs(value - background) for row in rows for value in row), default=0)
+    steps = [abs(row[x + 1] - row[x]) for row in rows for x in range(len(row) - 1)]
+    steps += [abs(below[x] - above[x]) for above, below in zip(rows, rows[1:]) for x in range(len(above))]
+    total = sum(steps)
+    if not full or not total:
+        return 0.0
+    return sum(step * step for step in steps) / total / full
+
+
+def image_from_png(data, origin=(0, 0)):
+    """An Image from PNG file bytes: 8-bit RGB or RGBA, not interlaced, as compositors write screenshots (the
+    alpha channel is dropped). Raises ValueError for any other PNG."""
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG file")
+    at, header, compressed = 8, None, b""
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
+        at += 12 + length
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            compressed += body
+        elif kind == b"IEND":
+            break
+    if header is None:
+        raise ValueError("a PNG file without a header")
+    width, height, depth, colour, _, _, interlace = header
+    channels = {2: 3, 6: 4}.get(colour)
+    if depth != 8 or channels is None or interlace:
+        raise ValueError(f"a PNG file of a kind not read here (depth {depth}, colour type {colour})")
+    raw = zlib.decompress(compressed)
+    stride = width * channels
+    previous = bytearray(stride)
+    rgb = bytearray()
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
+            left = line[x - channels] if x >= channels else 0
+            up = previous[x]
+            corner = previous[x - channels] if x >= channels else 0
+            if kind == 1:
+                line[x] = (line[x] + left) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + up) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                guess = left + up - corner
+                nearest = min((abs(guess - left), 0, left), (abs(guess - up), 1, up), (abs(guess - corner), 2, corner))
+                line[x] = (line[x] + nearest[2]) & 0xFF
+        previous = line
+        if channels == 3:
+            rgb += line
+        else:
+            pixels = bytearray(width * 3)
+            pixels[0::3], pixels[1::3], pixels[2::3] = line[0::4], line[1::4], line[2::4]
+            rgb += pixels
+    return Image(width, height, rgb, origin)

@@ -1,6 +1,7 @@
 """Recording the signals one sender emits, with the size of each message, on a connection of its own."""
 
 import threading
+import time
 from dataclasses import dataclass
 
 from .bus import Bus, signal_rule
@@ -104,13 +105,14 @@ class SignalRecorder(_Listener):
 
 @dataclass
 class Seen:
-    """One message a monitor saw: its type, header fields by name, body, and its sender's serial for it
-    (which a reply names as reply_serial)."""
+    """One message a monitor saw: its type, header fields by name, body, its sender's serial for it (which a
+    reply names as reply_serial), and when it was seen (time.monotonic())."""
 
     type: str
     fields: dict
     body: tuple
     serial: int
+    at: float = 0.0
 
 
 class Monitor(_Listener):
@@ -123,7 +125,7 @@ class Monitor(_Listener):
         super().__init__(bus, "bus-monitor")
 
     def take(self, message, fields):
-        return Seen(message.header.message_type.name, fields, message.body, message.header.serial)
+        return Seen(message.header.message_type.name, fields, message.body, message.header.serial, time.monotonic())
 
     def messages(self, predicate=lambda seen: True):
         """The messages seen so far for which predicate holds."""

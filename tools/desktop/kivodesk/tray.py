@@ -10,6 +10,7 @@ WATCHER_PATH = "/StatusNotifierWatcher"
 ITEM_INTERFACE = "org.kde.StatusNotifierItem"
 MENU_INTERFACE = "com.canonical.dbusmenu"
 DEFAULT_ITEM_PATH = "/StatusNotifierItem"
+HOST_PREFIX = "org.kde.StatusNotifierHost-"
 
 
 def shown_label(label):
@@ -94,6 +95,12 @@ def _sni_entry_paths(bus):
     except BusError:
         return {}
     return {name: path for name, path in pairs}
+
+
+def tray_host_names(bus):
+    """The names hosts that registered with the watcher own (org.kde.StatusNotifierHost-...). Hosts that are
+    the watcher themselves (GNOME's extension, XFCE's panel) own none."""
+    return [name for name in bus.names() if name.startswith(HOST_PREFIX)]
 
 
 def host_registered(bus):

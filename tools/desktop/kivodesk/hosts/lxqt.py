@@ -29,7 +29,10 @@ class LxqtDesktop(X11Desktop):
     # The bubble's one button is as wide as the text.
     open_button_offset = (-100, -40)
     looks = ("light", "dark")
-    programs = ("openbox", "lxqt-panel", "lxqt-notificationd")
+    programs = ("openbox", "lxqt-panel", "lxqt-notificationd", "startlxqt")
+    panel_names = ("panel",)
+    session_manager = ("startlxqt",)
+    tray_words = "Status Notifier"
 
     @property
     def app_env(self):
@@ -38,14 +41,27 @@ class LxqtDesktop(X11Desktop):
     def env(self, extra=None):
         return super().env({**SESSION_ENV, **(extra or {})})
 
-    def start(self, timeout=DEFAULT_TIMEOUT):
-        """Starts the window manager, the notification server and the panel; returns once all three serve."""
+    def start_base(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the window manager and the notification server; returns once both serve."""
         bus = self.session.bus()
         self.start_window_manager(["openbox"], timeout)
         self.session.start("notificationd", ["lxqt-notificationd"], env=self.env())
         wait_until(lambda: bus.has_owner(NOTIFICATIONS), timeout, "lxqt-notificationd on the bus")
+
+    def start_panel(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the panel; returns once its Status Notifier plugin is a host."""
         self.session.start("panel", ["lxqt-panel"], env=self.env())
+        bus = self.session.bus()
         wait_until(lambda: host_registered(bus), timeout, "lxqt-panel's Status Notifier plugin as a host")
+
+    def session_manager_env(self):
+        """lxqt-session starts the window manager the user chose (asked once, in a dialog, at the first login),
+        the panel, the notification server and the autostart entries."""
+        folder = self.session.path("config", "lxqt")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "session.conf"), "w", encoding="utf-8") as config:
+            config.write("[General]\nwindow_manager=openbox\n")
+        return self.env()
 
     def apply_look(self, look):
         """Light or dark: the LXQt theme in the user's lxqt.conf, which the panel follows as the file changes."""

@@ -3,11 +3,14 @@ default layout, whose system tray is the host and whose notification applet is t
 Plasma runs as the user we are (it has no warning for root); its settings live in a home of its own."""
 
 import os
+import shutil
 import subprocess
 
+from ..compositor_screen import CompositorScreen, KWinCapture
 from ..host_user import HostUser
+from ..pixels import Rect
 from ..notifications import NAME as NOTIFICATIONS
-from ..tray import WATCHER, host_registered
+from ..tray import WATCHER, tray_host_names
 from ..wait import DEFAULT_TIMEOUT, wait_until
 from ..xscreen import mapped_windows, window_content
 from .x11_desktop import X11Desktop
@@ -45,11 +48,17 @@ class Plasma(X11Desktop):
     # The "Open" button of a bubble with one action.
     open_button_offset = (-38, -28)
     looks = ("light", "dark")
-    programs = ("kwin_x11", "kded5", "plasmashell", ACTIVITY_MANAGER[1][0])
+    programs = ("kwin_x11", "kded5", "plasmashell", ACTIVITY_MANAGER[1][0], "startplasma-x11", "xrdb")
+    panel_names = ("plasmashell",)
+    session_manager = ("startplasma-x11",)
+    tray_words = "System Tray"
+    panel_apart_from_watcher = True
+    restart_scale = 2
 
     def __init__(self, session):
         super().__init__(session)
         self.host_user = HostUser(session, "plasma", unprivileged=False)
+        self.scale = 1
 
     @property
     def app_env(self):
@@ -67,9 +76,9 @@ class Plasma(X11Desktop):
         self.host_user.prepare([".config"])
         self.host_user.write(".config/plasmanotifyrc", NOTIFY_SETTINGS)
 
-    def start(self, timeout=DEFAULT_TIMEOUT):
-        """Starts kwin, kded5 with the watcher, then plasmashell; returns once the tray and notifications work
-        and the panel is drawn."""
+    def start_base(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the activity manager, kwin and kded5 with the StatusNotifier watcher: a Plasma session before
+        (or without) its panel."""
         self._prepare()
         session = self.session
         bus = session.bus()
@@ -84,10 +93,35 @@ class Plasma(X11Desktop):
         # A session asks kded for the watcher; kded started alone loads no such module.
         bus.call(KDED, "/kded", KDED, "loadModule", "s", "statusnotifierwatcher", timeout=timeout)
         wait_until(lambda: bus.has_owner(WATCHER), timeout, "the StatusNotifier watcher in kded5")
+
+    def start_panel(self, timeout=DEFAULT_TIMEOUT):
+        """Starts plasmashell; returns once its tray is a host, its notifications work and the panel is drawn."""
+        session = self.session
+        bus = session.bus()
         session.start("plasmashell", ["plasmashell", "--no-respawn"], env=self.env())
-        wait_until(lambda: host_registered(bus), timeout, "Plasma's system tray as a host")
+        wait_until(lambda: tray_host_names(bus), timeout, "Plasma's system tray as a host")
         wait_until(lambda: bus.has_owner(NOTIFICATIONS), timeout, "Plasma's notification server")
         wait_until(self._panel_drawn, timeout, "Plasma's panel on screen")
+
+    def panel_serves(self, bus):
+        """Whether plasmashell is on the bus: kded5's watcher stays when the panel goes."""
+        return bus.has_owner(PLASMASHELL)
+
+    def set_scale(self, factor):
+        """The scale factor the panel is drawn at from its next start on, as the display settings set it on X11:
+        the fonts' DPI, in the X resources and in Plasma's font settings, which Plasma scales itself by there."""
+        dpi = round(96 * factor)
+        subprocess.run(["xrdb", "-merge"], input=f"Xft.dpi: {dpi}\n".encode(), env={**self.session.env},
+                       capture_output=True, timeout=SETTINGS_TIMEOUT, check=True)
+        self.host_user.write(".config/kcmfonts", f"[General]\nforceFontDPI={dpi}\n")
+        self.scale = factor
+
+    def session_manager_env(self):
+        """startplasma-x11 starts kwin, kded5, plasmashell and the autostart entries itself, with the settings
+        of the session's own folder, where apps record their login items."""
+        self._prepare()
+        self.session.add_bus_service(*ACTIVITY_MANAGER)
+        return self.env({"XDG_CONFIG_HOME": self.session.path("config")})
 
     def _panel_drawn(self):
         # The panel maps its window some frames before it has drawn anything in it.
@@ -119,3 +153,107 @@ class Plasma(X11Desktop):
         """The pid of the process that draws the tray."""
         return self.session.processes.pid("plasmashell")
 
+
+
+class PlasmaWayland(Plasma):
+    """Plasma as Debian's default Plasma session runs it: KWin as the Wayland compositor (here on its virtual
+    backend, with Xwayland), kded5 with the StatusNotifier watcher, and plasmashell, all Wayland clients.
+
+    No real pointer reaches it: KWin's virtual backend has no input device, xdotool speaks X11, which reaches
+    Xwayland's windows only, never plasmashell's panel, and KWin lets only a privileged Wayland client (one it
+    started itself) fake input. So the test reads the menu over D-Bus as the tray does, and sees the icon and
+    the bubbles in KWin's screenshots (allowed to any caller by KWIN_SCREENSHOT_NO_PERMISSION_CHECKS)."""
+
+    name = "plasma-wayland"
+    needs_x = False
+    pointer = False
+    wayland_display = "kivo-wayland-0"
+    log_names = ("kwin", "kded", "plasmashell")
+    programs = ("kwin_wayland", "kded5", "plasmashell", ACTIVITY_MANAGER[1][0], "Xwayland")
+    session_manager = ()
+    panel_apart_from_watcher = False
+    restart_scale = 1
+    looks = ("light",)
+    # The panel's band at the bottom of the screen, and where a bubble rises above its right end.
+    panel_area = Rect(0, 740, 1280, 60)
+    bubble_area = Rect(880, 440, 400, 300)
+
+    def __init__(self, session):
+        super().__init__(session)
+        self._screen = None
+
+    @property
+    def socket(self):
+        """The compositor's socket, as an absolute path, which every Wayland client takes in WAYLAND_DISPLAY."""
+        return os.path.join(self.host_user.runtime, self.wayland_display)
+
+    @property
+    def app_env(self):
+        return {**super().app_env, "XDG_SESSION_TYPE": "wayland", "WAYLAND_DISPLAY": self.socket,
+                "QT_QPA_PLATFORM": "wayland"}
+
+    def env(self, extra=None):
+        return super().env({"XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland", "WAYLAND_DISPLAY": self.socket,
+                            "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS": "1", **(extra or {})})
+
+    def _kwin(self):
+        """kwin_wayland, or where its file capability cannot be granted (a container whose bounding set lacks
+        cap_sys_resource: exec fails with EPERM) a copy without it, which runs the same program."""
+        program = shutil.which("kwin_wayland")
+        if _bounding_set_has(CAP_SYS_RESOURCE):
+            return program
+        copy = self.session.path("kwin_wayland")
+        if not os.path.exists(copy):
+            shutil.copy(program, copy)
+        return copy
+
+    def start_base(self, timeout=DEFAULT_TIMEOUT):
+        """Starts KWin as the compositor, then the activity manager and kded5 with the watcher, which find it as
+        a session's programs do: through the bus's activation environment, as startplasma sets it."""
+        self._prepare()
+        session = self.session
+        bus = session.bus()
+        # The compositor is no client of itself.
+        session.start("kwin", [self._kwin(), "--virtual", "--xwayland", "--width", "1280", "--height", "800",
+                               "--socket", self.wayland_display],
+                      env=self.env({"QT_QPA_PLATFORM": None, "WAYLAND_DISPLAY": None}))
+        wait_until(lambda: bus.has_owner(KWIN) and os.path.exists(self.socket), timeout, "KWin on the bus")
+        bus.update_activation_environment({key: value for key, value in self.env().items()
+                                           if key in ACTIVATION_VARIABLES and value is not None})
+        session.add_bus_service(*ACTIVITY_MANAGER)
+        bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "StartServiceByName", "su",
+                 ACTIVITY_MANAGER[0], 0, timeout=timeout)
+        session.start("kded", ["kded5"], env=self.env())
+        wait_until(lambda: bus.has_owner(KDED), timeout, "kded5 on the bus")
+        bus.call(KDED, "/kded", KDED, "loadModule", "s", "statusnotifierwatcher", timeout=timeout)
+        wait_until(lambda: bus.has_owner(WATCHER), timeout, "the StatusNotifier watcher in kded5")
+
+    def _panel_drawn(self):
+        return not self.screen().grab().flat()
+
+    def screen(self):
+        """The panel's band, read through KWin's screenshot interface."""
+        if self._screen is None:
+            capture = KWinCapture(self.session.bus_address)
+            self.session.on_close.append(capture.close)
+            self._screen = CompositorScreen(self.session, capture, self.panel_area)
+        return self._screen
+
+
+# What startplasma puts into the bus's activation environment for the programs the bus starts.
+ACTIVATION_VARIABLES = ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+                        "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "XDG_RUNTIME_DIR", "HOME", "XDG_CONFIG_HOME",
+                        "XDG_DATA_HOME", "XDG_CACHE_HOME")
+CAP_SYS_RESOURCE = 24
+
+
+def _bounding_set_has(capability):
+    """Whether this process's capability bounding set holds capability (its number)."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("CapBnd:"):
+                    return bool(int(line.split()[1], 16) >> capability & 1)
+    except OSError:
+        pass
+    return False

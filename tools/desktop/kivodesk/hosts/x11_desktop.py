@@ -2,6 +2,8 @@
 their programs get, and the facts a scenario reads off a host instead of asking which host it is on."""
 
 from ..logs import QT_MESSAGE_PATTERN
+from ..on_screen import Screen
+from ..tray import WATCHER, host_registered
 from ..wait import DEFAULT_TIMEOUT, wait_until
 from ..xscreen import grab, window_manager_running
 
@@ -32,6 +34,21 @@ class X11Desktop:
       looks                   the panel's looks a test can switch between cheaply (set_look), the session's own
                               first
       programs                what must be installed
+      panel_names             the processes that make the panel (started by start_panel, stopped by stop_panel)
+      session_manager         how the desktop's own session manager is started at login (argv), or () for none
+      tray_words              words an app's notice of a missing tray should use on this desktop
+      panel_apart_from_watcher  whether the StatusNotifier watcher runs without the panel (Plasma's kded5)
+      race_at_grace           whether a late panel can come just as an app gives up waiting for one and finds the
+                              same desktop's XEmbed tray (GNOME's extension is both)
+      restart_outage_notice   whether a scenario keeps the panel away long enough for an app's notice, on restart
+                              (one host is enough: one whose notification server runs apart from the panel)
+      restart_scale           the scale factor the panel comes back at after a restart (set_scale)
+      tray_extension          the extension that is the tray, switched off and on with set_extension; None
+      pointer                 whether a test can move a real pointer on it (xdotool on the X screen)
+      bubble_area             where the notification server shows a new bubble, for hosts without a pointer
+
+    A session starts in two parts, so that a test can start apps between them as a login may: start_base
+    (the window manager, the servers that are not the panel) and start_panel (the tray's host).
     """
 
     name = ""
@@ -52,6 +69,16 @@ class X11Desktop:
     panel_area = None
     looks = ("default",)
     programs = ()
+    panel_names = ()
+    session_manager = ()
+    tray_words = ""
+    panel_apart_from_watcher = False
+    race_at_grace = False
+    restart_outage_notice = False
+    restart_scale = 1
+    tray_extension = None
+    pointer = True
+    bubble_area = None
 
     def __init__(self, session):
         self.session = session
@@ -65,6 +92,45 @@ class X11Desktop:
     def env(self, extra=None):
         """The environment of the session's own programs."""
         return {**DESKTOP_ENV, "XDG_CURRENT_DESKTOP": self.desktop_names, **(extra or {})}
+
+    def screen(self):
+        """The screen a test reads the desktop on."""
+        return Screen(self.session)
+
+    def start(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the whole desktop; returns once its tray and notifications serve."""
+        self.start_base(timeout)
+        self.start_panel(timeout)
+
+    def start_base(self, timeout=DEFAULT_TIMEOUT):
+        """Starts what comes before the panel; nothing by default."""
+
+    def start_panel(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the panel; returns once it shows tray items."""
+        raise NotImplementedError
+
+    def stop_panel(self, timeout=DEFAULT_TIMEOUT):
+        """Stops the panel (panel_names, the last first); returns once the tray's names are free."""
+        for name in reversed(self.panel_names):
+            self.session.processes.stop(name)
+        bus = self.session.bus()
+        wait_until(lambda: not self.panel_serves(bus), timeout, f"{self.name}'s panel to go")
+
+    def panel_serves(self, bus):
+        """Whether the panel's tray is on the bus: its watcher, by default."""
+        return bus.has_owner(WATCHER)
+
+    def session_manager_env(self):
+        """The environment the session manager starts with, on top of the session's."""
+        return self.env()
+
+    def start_session_manager(self, timeout=DEFAULT_TIMEOUT, wrap=()):
+        """Starts the desktop as a login does, by its own session manager (wrapped in wrap, an argv prefix);
+        returns once the panel shows tray items."""
+        self.session.start("session-manager", [*wrap, *self.session_manager], env=self.session_manager_env())
+        bus = self.session.bus()
+        wait_until(lambda: self.panel_serves(bus) and host_registered(bus), timeout,
+                   f"{self.name}'s panel started by {self.session_manager[0]}")
 
     def start_window_manager(self, argv, timeout=DEFAULT_TIMEOUT):
         """Starts the window manager; returns once it has taken the screen."""
@@ -94,7 +160,9 @@ class X11Desktop:
 
 
 def open_x11_desktop(session, host):
-    """Starts the X server and the bus the host needs in session; returns the host, not yet started."""
-    session.start_x(host.x_screen, host.x_extensions)
+    """Starts the X server (for a host that needs one) and the bus the host needs in session; returns the host,
+    not yet started."""
+    if host.needs_x:
+        session.start_x(host.x_screen, host.x_extensions)
     session.start_bus(other_users=host.other_users)
     return host

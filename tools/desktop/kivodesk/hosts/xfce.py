@@ -74,11 +74,15 @@ class XfceDesktop(X11Desktop):
 
     name = "xfce"
     desktop_names = "XFCE"
-    log_names = ("window-manager", "panel", "notifyd")
+    log_names = ("window-manager", "notifyd", "panel")
     notification_server = "Xfce Notify Daemon"
     default_action_is_button = True
     open_button_offset = (-57, -32)
-    programs = ("xfwm4", "xfce4-panel", XFCONFD, NOTIFYD)
+    programs = ("xfwm4", "xfce4-panel", XFCONFD, NOTIFYD, "xfce4-session")
+    panel_names = ("panel",)
+    session_manager = ("xfce4-session",)
+    tray_words = "Status Tray"
+    restart_outage_notice = True
     # XFCE's default panel is dark.
     looks = ("dark", "light")
 
@@ -96,16 +100,26 @@ class XfceDesktop(X11Desktop):
         self.session.add_bus_service(XFCONF[0], [XFCONFD])
         self.configured = True
 
-    def start(self, timeout=DEFAULT_TIMEOUT):
-        """Starts the window manager, the panel and the notification server; returns once all three serve."""
+    def start_base(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the window manager and the notification server; returns once both serve."""
         self._configure()
         bus = self.session.bus()
         self.start_window_manager(["xfwm4", "--compositor=off"], timeout)
-        # The tray says what it makes of each item.
-        self.session.start("panel", ["xfce4-panel"], env=self.env({"PANEL_DEBUG": "systray"}))
-        wait_until(lambda: host_registered(bus), timeout, "the XFCE panel's status tray as a host")
         self.session.start("notifyd", [NOTIFYD], env=self.env())
         wait_until(lambda: bus.has_owner(NOTIFICATIONS), timeout, "xfce4-notifyd on the bus")
+
+    def start_panel(self, timeout=DEFAULT_TIMEOUT):
+        """Starts the panel; returns once its status tray is a host."""
+        self._configure()
+        # The tray says what it makes of each item.
+        self.session.start("panel", ["xfce4-panel"], env=self.env({"PANEL_DEBUG": "systray"}))
+        bus = self.session.bus()
+        wait_until(lambda: host_registered(bus), timeout, "the XFCE panel's status tray as a host")
+
+    def session_manager_env(self):
+        """xfce4-session starts the panel, the window manager and the autostart entries itself."""
+        self._configure()
+        return self.env({"PANEL_DEBUG": "systray"})
 
     def apply_look(self, look):
         """Dark or light: the panel's own dark-mode switch, which it follows at once."""
