@@ -7,7 +7,7 @@ STARTUP = 60
 
 ONLINE = "Reachable from your devices · via eu-1"
 PAUSED = "Kivo is paused: this computer is unreachable"
-WAITING = [{"agent": "claude", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
-WAITING_SUMMARY = "claude · ~/src/kivo"
+WAITING = [{"agent": "coder", "where": "~/src/kivo", "detail": "Wants to run the tests", "run": "kivo-7"}]
+WAITING_SUMMARY = "coder · ~/src/kivo"
 NO_TRAY = "No system tray is running"
 OPEN_AT_LOGIN = "Open at login"

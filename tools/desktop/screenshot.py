@@ -68,12 +68,11 @@ def bar_geometry(session, pid):
 
 
 def menu_geometry(session, pid, bar):
-    """The open menu: a window of the panel's that is taller than the bar, or None."""
-    for window in host_windows(session, pid):
-        shape = geometry(session, window)
-        if shape and shape != bar and shape[1] > bar[1]:
-            return shape
-    return None
+    """The open menu: the tallest window of the panel's, when it is several bars high, or None. The pointer on the
+    icon also brings a tooltip, a window of one or two lines."""
+    shapes = [shape for shape in (geometry(session, window) for window in host_windows(session, pid))
+              if shape and shape != bar and shape[1] > 4 * bar[1]]
+    return max(shapes, key=lambda shape: shape[1], default=None)
 
 
 def capture(session, crop, out):
