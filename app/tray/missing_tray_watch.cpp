@@ -23,14 +23,20 @@ MissingTrayWatch::MissingTrayWatch(std::optional<milliseconds> sessionAge, milli
         if (!m_present)
             arm();
     });
-    connect(&m_noticeTimer, &QTimer::timeout, this, &MissingTrayWatch::missing);
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
+        // A coarse timer may fire a little early, and the notice is promised not before the session's start is over.
+        if (steady_clock::now() - m_sessionStarted < m_sessionStart)
+            arm();
+        else
+            Q_EMIT missing();
+    });
     m_graceTimer.start();
 }
 
 void MissingTrayWatch::arm()
 {
     const auto old = steady_clock::now() - m_sessionStarted;
-    m_noticeTimer.start(old >= m_sessionStart ? milliseconds(0) : duration_cast<milliseconds>(m_sessionStart - old));
+    m_noticeTimer.start(old >= m_sessionStart ? milliseconds(0) : ceil<milliseconds>(m_sessionStart - old));
 }
 
 void MissingTrayWatch::setHostPresent(bool present)

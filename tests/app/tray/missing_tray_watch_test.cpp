@@ -14,13 +14,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// What the watch said, and when, in milliseconds since it was made.
+// What a watch said, and when, in milliseconds since this was made: made before the watch, so that a time
+// it reads is never shorter than the watch's own.
 struct Said {
     std::vector<std::pair<QString, qint64>> events;
 
-    explicit Said(MissingTrayWatch& watch)
+    Said() { m_clock.start(); }
+
+    void listenTo(MissingTrayWatch& watch)
     {
-        m_clock.start();
         QObject::connect(&watch, &MissingTrayWatch::unseenSinceStart, [this] { events.emplace_back(u"unseen"_s, m_clock.elapsed()); });
         QObject::connect(&watch, &MissingTrayWatch::missing, [this] { events.emplace_back(u"missing"_s, m_clock.elapsed()); });
     }
@@ -46,8 +48,9 @@ void idle(std::chrono::milliseconds time)
 // Says so once for each time no panel shows the tray for the grace period: at start, and after a panel left.
 TEST(MissingTrayWatch, SaysOnceForEachAbsence)
 {
+    Said said;
     MissingTrayWatch watch(std::nullopt, 50ms);
-    Said said(watch);
+    said.listenTo(watch);
 
     ASSERT_TRUE(waitUntil([&] { return said.events.size() == 2; }));
     EXPECT_EQ(said.names(), (std::vector<QString>{u"unseen"_s, u"missing"_s})) << "no panel since start, in a session long begun";
@@ -70,21 +73,24 @@ TEST(MissingTrayWatch, SaysOnceForEachAbsence)
 TEST(MissingTrayWatch, GivesAYoungSessionUntilItsStartIsOver)
 {
     {
+        Said said;
         MissingTrayWatch watch(0ms, 50ms, 400ms);
-        Said said(watch);
+        said.listenTo(watch);
         ASSERT_TRUE(waitUntil([&] { return said.events.size() == 2; }));
         EXPECT_EQ(said.names(), (std::vector<QString>{u"unseen"_s, u"missing"_s}));
         EXPECT_GE(said.events[1].second, 400) << "not before the session is 400 ms old";
     }
     {
+        Said said;
         MissingTrayWatch watch(300ms, 50ms, 400ms);  // 100 ms of its start left: the grace period is longer
-        Said said(watch);
+        said.listenTo(watch);
         ASSERT_TRUE(waitUntil([&] { return said.events.size() == 2; }));
         EXPECT_GE(said.events[1].second, 50);
     }
     {
+        Said said;
         MissingTrayWatch watch(0ms, 50ms, 400ms);
-        Said said(watch);
+        said.listenTo(watch);
         ASSERT_TRUE(waitUntil([&] { return said.events.size() == 1; }));
         watch.setHostPresent(true);  // the panel came late, but before the notice
         idle(600ms);
