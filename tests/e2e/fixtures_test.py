@@ -128,7 +128,7 @@ def filtered_png(image):
 
 
 def pictures(checks):
-    """Sharpness of an edge, and screenshots read back."""
+    """Sharpness of an edge, screenshots read back, and pictures of one thing taken in two places."""
     panel, glyph = (0xcf, 0xd3, 0xd4), (0x23, 0x26, 0x29)
 
     def square(size, ramp):
@@ -149,6 +149,26 @@ def pictures(checks):
     checks.check("a PNG screenshot with every row filter reads back pixel for pixel, where it was taken",
                  back.same_pixels(smeared) and back.origin == (7, 9))
     checks.check("and so does one of our own", image_from_png(crisp.png()).same_pixels(crisp))
+
+    # A menu of rows on a plain wallpaper: cut a little wider and taller, or with more of the wallpaper below, its
+    # rows a pixel or two further in, it is the same inside; with one pixel of one row changed, or a row more, not.
+    def menu(width, height, left, top, rows=50, changed=False):
+        def pixel(x, y):
+            inside_x, inside_y = x - left, y - top
+            if 0 <= inside_x < 60 and 0 <= inside_y < rows:
+                lit = ((inside_x * 7 + inside_y * 13) % 5 == 0) != (changed and (inside_x, inside_y) == (30, 25))
+                return b"\xee\xee\xee" if lit else b"\x30\x30\x30"
+            # A wallpaper of nearly one colour, as a desktop's gradient is over a few hundred pixels.
+            return bytes((0, 0x3a + (x + y) % 3, 0x8c))
+        return Image(width, height, b"".join(pixel(x, y) for y in range(height) for x in range(width)))
+
+    fresh = menu(80, 70, 10, 10)
+    checks.check("a picture cut a little wider and taller, its inside shifted, is the same inside",
+                 menu(83, 71, 12, 11).same_inside(fresh) and not menu(83, 71, 12, 11).same_pixels(fresh))
+    checks.check("and so is one cut with much of the wallpaper below it, trimmed",
+                 menu(80, 200, 10, 10).trimmed().same_inside(fresh.trimmed()))
+    checks.check("one that differs in one pixel inside is not", not menu(83, 71, 12, 11, changed=True).same_inside(fresh))
+    checks.check("nor one with a row more below", not menu(80, 90, 10, 10, rows=62).trimmed().same_inside(fresh.trimmed()))
 
 
 def main():

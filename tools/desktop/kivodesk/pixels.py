@@ -103,6 +103,31 @@ class Image:
         """Whether both have the same size and the same pixels, wherever they were taken."""
         return (self.width, self.height, self.rgb) == (other.width, other.height, other.rgb)
 
+    def trimmed(self, near=8):
+        """The part inside the edges that are of about the colour of the bottom right corner: the thing a
+        picture cut larger than it shows, on a nearly plain background."""
+        corner = self.pixel(self.rect.right - 1, self.rect.bottom - 1)
+        return self.crop(self.drawn_rect(self.rect, corner, near) or self.rect)
+
+    def same_inside(self, other, margin=12, slack=4):
+        """Whether both are of a size within slack pixels and show the same picture margin pixels in from their
+        edges, up to a shift of at most slack pixels: for two pictures of one thing that a host blends into
+        whatever lies behind it, so that where its edges end, and where the picture was cut, depend on the
+        place it was drawn."""
+        if abs(self.width - other.width) > slack or abs(self.height - other.height) > slack:
+            return False
+        inset = margin + slack
+        width, height = min(self.width, other.width) - 2 * inset, min(self.height, other.height) - 2 * inset
+        if width <= 0 or height <= 0:
+            return False
+
+        def inner(image, x, y):
+            return image.crop(Rect(image.origin[0] + x, image.origin[1] + y, width, height)).rgb
+
+        mine = inner(self, inset, inset)
+        return any(mine == inner(other, inset + dx, inset + dy)
+                   for dy in range(-slack, slack + 1) for dx in range(-slack, slack + 1))
+
     def changed(self, other, within=None):
         """The screen positions, inside within (default: all), where other (taken of the same place) differs."""
         area = (within or self.rect).clipped(self.rect).clipped(other.rect)
@@ -145,15 +170,15 @@ class Image:
         part = self.crop(rect) if rect else self
         return tuple(Counter(part.rgb[at:at + 3] for at in range(0, len(part.rgb), 3)).most_common(1)[0][0])
 
-    def drawn_rect(self, rect, background):
-        """The smallest rectangle inside rect holding every pixel that is not the background colour; None if none."""
+    def drawn_rect(self, rect, background, near=0):
+        """The smallest rectangle inside rect holding every pixel that is not the background colour, nor within
+        near of it in each channel; None if none."""
         part = self.crop(rect)
-        background = bytes(background)
         found = None
         for y in range(part.height):
             for x in range(part.width):
                 at = (y * part.width + x) * 3
-                if part.rgb[at:at + 3] != background:
+                if any(abs(channel - wanted) > near for channel, wanted in zip(part.rgb[at:at + 3], background)):
                     point = Rect(part.origin[0] + x, part.origin[1] + y, 1, 1)
                     found = point if found is None else found.union(point)
         return found
