@@ -58,7 +58,7 @@ status_field() {
 kivo() {
     rm -f "$tmp/rc" "$tmp/rc.part"
     {
-        { timeout 30 "$home/bin/kivo" "$@" </dev/null 2>&1; echo $? >"$tmp/rc.part"; } | cat >"$tmp/out"
+        { timeout 20 "$home/bin/kivo" "$@" </dev/null 2>&1; echo $? >"$tmp/rc.part"; } | cat >"$tmp/out"
         mv "$tmp/rc.part" "$tmp/rc"
     } &
     if wait_for '[ -f "$tmp/rc" ]' 25; then
